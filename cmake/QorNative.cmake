@@ -1,0 +1,105 @@
+# Build helpers shared by every component: warnings, sanitizers, JNI libraries,
+# GoogleTest binaries, JUnit tests that run in a real JVM, and export checks.
+
+find_package(Java 17 REQUIRED COMPONENTS Runtime Development)
+# The JNI headers of the JDK whose javac builds the Java classes.
+get_filename_component(QOR_JDK_HOME ${Java_JAVAC_EXECUTABLE} REALPATH)
+get_filename_component(QOR_JDK_HOME ${QOR_JDK_HOME} DIRECTORY)
+get_filename_component(QOR_JDK_HOME ${QOR_JDK_HOME} DIRECTORY)
+set(JNI_INCLUDE_DIRS ${QOR_JDK_HOME}/include ${QOR_JDK_HOME}/include/linux)
+if(NOT EXISTS ${QOR_JDK_HOME}/include/jni.h)
+  message(FATAL_ERROR "no jni.h under ${QOR_JDK_HOME}")
+endif()
+find_package(GTest REQUIRED)
+include(UseJava)
+
+find_file(QOR_JUNIT_JAR junit-platform-console-standalone.jar PATHS /usr/share/java REQUIRED)
+
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(QOR_LIB_DIR ${CMAKE_BINARY_DIR}/lib)
+
+# Bounded buffers that cut long texts are the design here, not an accident.
+add_compile_options(-Wall -Wextra -Werror -Wno-format-truncation)
+if(QOR_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                  OUTPUT_VARIABLE QOR_LIBASAN OUTPUT_STRIP_TRAILING_WHITESPACE)
+  # A JVM that loads an instrumented library needs the ASan runtime first in
+  # the link order, and it uses SIGSEGV itself; leak reports from inside a JVM
+  # are noise, so leaks are checked in the GoogleTest binaries only.
+  set(QOR_JAVA_TEST_ENV
+      "LD_PRELOAD=${QOR_LIBASAN}"
+      "ASAN_OPTIONS=handle_segv=0:detect_leaks=0:allow_user_segv_handler=1"
+      "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  set(QOR_GTEST_ENV
+      "ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1"
+      "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+else()
+  set(QOR_JAVA_TEST_ENV "")
+  set(QOR_GTEST_ENV "")
+endif()
+
+# add_jni_library(<name> SOURCES <files...> [LIBS <libs...>])
+# A shared library loaded by Java.  Only what is marked JNIEXPORT is visible;
+# no C++ exception or RTTI is used; every symbol must resolve at link time.
+function(add_jni_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    C_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
+  target_include_directories(${name} PRIVATE ${JNI_INCLUDE_DIRS} ${PROJECT_SOURCE_DIR})
+  target_link_options(${name} PRIVATE -Wl,-z,defs)
+  target_link_libraries(${name} PRIVATE qor_java_headers ${ARG_LIBS})
+endfunction()
+
+# add_export_check(<target> <file listing the expected exports, one a line>)
+function(add_export_check target expected)
+  add_test(NAME ${target}.exports
+           COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:${target}> -DEXPECTED=${expected}
+                   -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+endfunction()
+
+# add_gtest(<name> SOURCES <files...> [LIBS <libs...>])
+function(add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${JNI_INCLUDE_DIRS} ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${QOR_GTEST_ENV}")
+endfunction()
+
+# add_java_test(<name> SOURCES <files...> CLASSES <fully qualified test classes...>
+#               [NATIVE <library targets...>])
+# Compiles the JUnit 5 test classes against the product classes and runs each
+# class as its own CTest test in a real JVM.  The tests learn the JVM, the
+# class path and the library directory from system properties, so they can
+# start child JVMs of their own.
+function(add_java_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;CLASSES;NATIVE" ${ARGN})
+  add_jar(${name} SOURCES ${ARG_SOURCES} INCLUDE_JARS qor_java ${QOR_JUNIT_JAR}
+          OUTPUT_DIR ${CMAKE_BINARY_DIR}/java)
+  get_target_property(test_jar ${name} JAR_FILE)
+  get_target_property(product_jar qor_java JAR_FILE)
+  set(cp "${test_jar}:${product_jar}")
+  if(ARG_NATIVE)
+    add_dependencies(${name} ${ARG_NATIVE})
+  endif()
+  foreach(cls IN LISTS ARG_CLASSES)
+    string(REGEX REPLACE ".*\\." "" short ${cls})
+    add_test(NAME ${name}.${short}
+             COMMAND ${Java_JAVA_EXECUTABLE}
+                     -Djava.library.path=${QOR_LIB_DIR}
+                     -Dqor.test.java=${Java_JAVA_EXECUTABLE}
+                     -Dqor.test.classpath=${cp}
+                     -Dqor.test.libdir=${QOR_LIB_DIR}
+                     -jar ${QOR_JUNIT_JAR} --class-path ${cp} --select-class ${cls}
+                     --fail-if-no-tests --disable-banner --details=tree --disable-ansi-colors)
+    set_tests_properties(${name}.${short} PROPERTIES ENVIRONMENT "${QOR_JAVA_TEST_ENV}")
+  endforeach()
+endfunction()

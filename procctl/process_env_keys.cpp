@@ -1,0 +1,117 @@
+// Environment keys: extraction, comparison and the additive merge.
+#include "procctl/process_env.h"
+
+#include "procctl/process_log.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+const char* const process_additiveVariables[5] = {"PATH", "LIBPATH", "CLASSPATH", "SHLIB_PATH", "LD_LIBRARY_PATH"};
+
+void GetKey(const char* entry, char* buffer, size_t size)
+{
+    process_log_entry("GetKey");
+    if (entry == nullptr) {
+        process_log("Buffer array passed into GetKey was null.\n");
+    } else if (size == 1) {
+        buffer[0] = '\0';
+    } else if (size > 1) {
+        // At most size - 2 characters: 1022 for a 1024-byte buffer.
+        size_t limit = size - 2;
+        size_t length = 0;
+        while (length < limit && entry[length] != '\0' && entry[length] != '=') {
+            length++;
+        }
+        memcpy(buffer, entry, length);
+        buffer[length] = '\0';
+        process_log("Key array was size: [%d].  Key terminated at array index [%d]\n", static_cast<int>(size),
+                    static_cast<int>(length));
+        process_log("Key obtained was: [%s]\n", buffer);
+        process_log("Key obtained was: [%s]\n", buffer);
+    }
+    process_log_exit("GetKey");
+}
+
+int TestKeys(const char* a, const char* b)
+{
+    process_log_entry("TestKeys");
+    int result = 0;
+    if (a == nullptr && b == nullptr) {
+        result = 0;
+    } else if (a == nullptr) {
+        result = 1;
+    } else if (b == nullptr) {
+        result = -1;
+    } else {
+        char keyA[PROCESS_KEY_BUFFER_SIZE];
+        char keyB[PROCESS_KEY_BUFFER_SIZE];
+        GetKey(a, keyA, sizeof(keyA));
+        GetKey(b, keyB, sizeof(keyB));
+        result = strcasecmp(keyA, keyB);
+    }
+    process_log_exit("TestKeys");
+    return result;
+}
+
+static const char* valueOf(const char* entry)
+{
+    const char* equals = strchr(entry, '=');
+    return equals != nullptr ? equals + 1 : "";
+}
+
+int GenerateAdditiveString(const char* key, char** list1, char** list2, char** list3, char** out)
+{
+    if (out == nullptr) {
+        return 0;
+    }
+    *out = nullptr;
+    if (key == nullptr) {
+        return 1;
+    }
+
+    char** lists[3] = {list1, list2, list3};
+    const char* found[3] = {nullptr, nullptr, nullptr};
+    int count = 0;
+    for (char** list : lists) {
+        if (list == nullptr) {
+            continue;
+        }
+        for (char** entry = list; *entry != nullptr; entry++) {
+            if (TestKeys(*entry, key) == 0) {
+                found[count++] = *entry;
+                break;
+            }
+        }
+    }
+    if (count < 2) {
+        return 1;
+    }
+
+    // key "=" value (":" value)... and the terminator, counted exactly.
+    size_t keyLength = strlen(key);
+    size_t size = keyLength + 1 + static_cast<size_t>(count - 1) + 1;
+    for (int i = 0; i < count; i++) {
+        size += strlen(valueOf(found[i]));
+    }
+    char* merged = static_cast<char*>(malloc(size));
+    if (merged == nullptr) {
+        return 0;
+    }
+    char* end = merged;
+    memcpy(end, key, keyLength);
+    end += keyLength;
+    *end++ = '=';
+    for (int i = 0; i < count; i++) {
+        if (i > 0) {
+            *end++ = ':';
+        }
+        const char* value = valueOf(found[i]);
+        size_t valueLength = strlen(value);
+        memcpy(end, value, valueLength);
+        end += valueLength;
+    }
+    *end = '\0';
+    *out = merged;
+    return 1;
+}

@@ -1,0 +1,38 @@
+// Strings and string arrays between Java and the native code set, and the
+// record address that Java keeps as a long.
+//
+// Every conversion is bounded by the caller's buffer size and leaves the
+// buffer terminated at its last byte at the latest.
+#pragma once
+
+#include <cstddef>
+#include <iconv.h>
+#include <jni.h>
+
+extern "C" {
+
+JNIEXPORT int iconv_valid(iconv_t descriptor);
+JNIEXPORT char* process_stringConverter(char* dst, const char* src, size_t size, const char* fromCode,
+                                        const char* toCode);
+JNIEXPORT char* process_stringConverterToUTF8(char* dst, const char* src, size_t size);
+JNIEXPORT char* process_stringConverterFromUTF8(char* dst, const char* src, size_t size);
+
+// The process's code set: the locale's, or "ISO8859-1" when it reports none.
+JNIEXPORT const char* process_getCodeSet(void);
+JNIEXPORT const char* process_codeSetOrDefault(const char* reported);
+
+JNIEXPORT char* process_GetNativeStringFromJString(JNIEnv* env, char* dst, jstring str, size_t size);
+JNIEXPORT char* process_GetNativeStringFromArray(JNIEnv* env, char* dst, jbyteArray array, size_t size);
+
+// Native string arrays: n + 1 malloc'd pointers, the last null.  A null slot
+// ends the array for every consumer.
+JNIEXPORT char** javaStrArrayToCStrArray(JNIEnv* env, jobjectArray array);
+JNIEXPORT char** jByteArrArrayToCStrArray(JNIEnv* env, jobjectArray array);
+JNIEXPORT void ReleaseCStrArray(char** array);
+
+JNIEXPORT jlong process_ConvertPointerTo64(void* pointer);
+JNIEXPORT void* process_ConvertJlongToPointer(jlong value);
+}
+
+// Copies at most size bytes and terminates at byte size - 1; nothing for size 0.
+void process_copyBounded(char* dst, const char* src, size_t size);

@@ -1,0 +1,31 @@
+package com.qor.vt.process;
+
+/** Test-only entry points into the process-control library's internal routines. */
+final class ProcctlProbe {
+  static {
+    System.loadLibrary("procctl");
+    System.loadLibrary("procctl_probe");
+  }
+
+  private ProcctlProbe() {}
+
+  /** Raises the exception for code; text is passed as raw bytes, or null. */
+  static native void throwException(int code, byte[] text, int sysErr);
+
+  /** The C library's own text for an error number. */
+  static native String libcStrerror(int errnum);
+
+  /** Converts to a native string array and returns what its consumers would see. */
+  static native byte[][] strArray(String[] array);
+
+  static native byte[][] byteArrArray(byte[][] array);
+
+  /** Converts into a native buffer of the given size and returns its contents. */
+  static native byte[] nativeString(String str, int size);
+
+  static native byte[] nativeStringFromArray(byte[] array, int size);
+
+  static native void log(String text);
+
+  static native void logEntryExit(String traceName);
+}

@@ -1,0 +1,103 @@
+// Test-only natives of com.qor.vt.process.ProcctlProbe: thin calls into the
+// process-control library's internal routines.
+#include "procctl/process_error.h"
+#include "procctl/process_log.h"
+#include "procctl/process_strutil.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <jni.h>
+#include <string>
+
+static jobjectArray visibleElements(JNIEnv* env, char** array)
+{
+    if (array == nullptr) {
+        return nullptr;
+    }
+    jsize n = 0;
+    while (array[n] != nullptr) {
+        n++;
+    }
+    jobjectArray result = env->NewObjectArray(n, env->FindClass("[B"), nullptr);
+    for (jsize i = 0; i < n; i++) {
+        auto length = static_cast<jsize>(strlen(array[i]));
+        jbyteArray bytes = env->NewByteArray(length);
+        env->SetByteArrayRegion(bytes, 0, length, reinterpret_cast<const jbyte*>(array[i]));
+        env->SetObjectArrayElement(result, i, bytes);
+        env->DeleteLocalRef(bytes);
+    }
+    ReleaseCStrArray(array);
+    return result;
+}
+
+static jbyteArray bytesOf(JNIEnv* env, const char* text)
+{
+    auto length = static_cast<jsize>(strlen(text));
+    jbyteArray bytes = env->NewByteArray(length);
+    env->SetByteArrayRegion(bytes, 0, length, reinterpret_cast<const jbyte*>(text));
+    return bytes;
+}
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_throwException(JNIEnv* env, jclass /*cls*/, jint code,
+                                                                           jbyteArray text, jint sysErr)
+{
+    if (text == nullptr) {
+        ThrowException(env, static_cast<unsigned int>(code), nullptr, sysErr);
+        return;
+    }
+    jsize length = env->GetArrayLength(text);
+    std::string copy(static_cast<size_t>(length), '\0');
+    env->GetByteArrayRegion(text, 0, length, reinterpret_cast<jbyte*>(copy.data()));
+    ThrowException(env, static_cast<unsigned int>(code), copy.c_str(), sysErr);
+}
+
+JNIEXPORT jstring JNICALL Java_com_qor_vt_process_ProcctlProbe_libcStrerror(JNIEnv* env, jclass /*cls*/, jint errnum)
+{
+    return env->NewStringUTF(strerror(errnum));
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_process_ProcctlProbe_strArray(JNIEnv* env, jclass /*cls*/,
+                                                                             jobjectArray array)
+{
+    return visibleElements(env, javaStrArrayToCStrArray(env, array));
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_process_ProcctlProbe_byteArrArray(JNIEnv* env, jclass /*cls*/,
+                                                                                 jobjectArray array)
+{
+    return visibleElements(env, jByteArrArrayToCStrArray(env, array));
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_qor_vt_process_ProcctlProbe_nativeString(JNIEnv* env, jclass /*cls*/, jstring str,
+                                                                               jint size)
+{
+    std::string buffer(static_cast<size_t>(size) + 1, 'Z');
+    process_GetNativeStringFromJString(env, buffer.data(), str, static_cast<size_t>(size));
+    return bytesOf(env, buffer.c_str());
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_qor_vt_process_ProcctlProbe_nativeStringFromArray(JNIEnv* env, jclass /*cls*/,
+                                                                                        jbyteArray array, jint size)
+{
+    std::string buffer(static_cast<size_t>(size) + 1, 'Z');
+    process_GetNativeStringFromArray(env, buffer.data(), array, static_cast<size_t>(size));
+    return bytesOf(env, buffer.c_str());
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_log(JNIEnv* env, jclass /*cls*/, jstring text)
+{
+    const char* chars = env->GetStringUTFChars(text, nullptr);
+    process_log("%s", chars);
+    env->ReleaseStringUTFChars(text, chars);
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_logEntryExit(JNIEnv* env, jclass /*cls*/, jstring name)
+{
+    const char* chars = env->GetStringUTFChars(name, nullptr);
+    process_log_entry(chars);
+    process_log_exit(chars);
+    env->ReleaseStringUTFChars(name, chars);
+}
+}
