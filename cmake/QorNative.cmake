@@ -78,7 +78,7 @@ endfunction()
 #               [NATIVE <library targets...>])
 # Compiles the JUnit 5 test classes against the product classes and runs each
 # class as its own CTest test in a real JVM.  The tests learn the JVM, the
-# class path and the library directory from system properties, so they can
+# class path, the library directory and the helper programs' directory from system properties, so they can
 # start child JVMs of their own.
 function(add_java_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;CLASSES;NATIVE" ${ARGN})
@@ -98,6 +98,7 @@ function(add_java_test name)
                      -Dqor.test.java=${Java_JAVA_EXECUTABLE}
                      -Dqor.test.classpath=${cp}
                      -Dqor.test.libdir=${QOR_LIB_DIR}
+                     -Dqor.test.bindir=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
                      -jar ${QOR_JUNIT_JAR} --class-path ${cp} --select-class ${cls}
                      --fail-if-no-tests --disable-banner --details=tree --disable-ansi-colors)
     set_tests_properties(${name}.${short} PROPERTIES ENVIRONMENT "${QOR_JAVA_TEST_ENV}")

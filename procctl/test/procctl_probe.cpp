@@ -40,6 +40,14 @@ static jbyteArray bytesOf(JNIEnv* env, const char* text)
 
 extern "C" {
 
+void unix_overrideStartProcessTimeout(int seconds);
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_overrideStartTimeout(JNIEnv* /*env*/, jclass /*cls*/,
+                                                                                 jint seconds)
+{
+    unix_overrideStartProcessTimeout(seconds);
+}
+
 JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_throwException(JNIEnv* env, jclass /*cls*/, jint code,
                                                                            jbyteArray text, jint sysErr)
 {

@@ -30,6 +30,10 @@ public final class ChildMain {
           out.println(t.getClass().getName() + ": " + t.getMessage());
         }
       }
+      case "sleep" -> {
+        out.println("ready");
+        Thread.sleep(Long.parseLong(args[1]));
+      }
       default -> throw new IllegalArgumentException(args[0]);
     }
     out.println("pid=" + ProcessHandle.current().pid());

@@ -28,4 +28,7 @@ final class ProcctlProbe {
   static native void log(String text);
 
   static native void logEntryExit(String traceName);
+
+  /** Makes the creation time-out this many seconds (0 restores the environment's rule). */
+  static native void overrideStartTimeout(int seconds);
 }

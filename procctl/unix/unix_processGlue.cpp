@@ -1,0 +1,374 @@
+// UnixProcessGlue: the Java entry points of process control on Unix.
+#include "com_qor_vt_process_UnixProcessGlue.h"
+#include "procctl/process_error.h"
+#include "procctl/process_log.h"
+#include "procctl/process_strutil.h"
+#include "procctl/unix/unix_process.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+// Size of the buffers for strings given to create.
+static constexpr size_t CREATE_STRING_SIZE = 3072;
+
+namespace {
+
+// Logs entry and exit of an entry point under its trace name.
+class Trace {
+  public:
+    explicit Trace(const char* name) : name_(name) { process_log_entry(name_); }
+    ~Trace() { process_log_exit(name_); }
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+
+  private:
+    const char* name_;
+};
+
+UnixProcessRecord* recordOf(jlong handle)
+{
+    return static_cast<UnixProcessRecord*>(process_ConvertJlongToPointer(handle));
+}
+
+// An exactly sized copy of the converted string, or null for a null Java
+// string.  Sets *failed when memory runs out.
+char* copyOf(JNIEnv* env, jstring str, bool* failed)
+{
+    if (str == nullptr) {
+        return nullptr;
+    }
+    char buffer[CREATE_STRING_SIZE];
+    process_GetNativeStringFromJString(env, buffer, str, sizeof(buffer));
+    char* copy = strdup(buffer);
+    if (copy == nullptr) {
+        *failed = true;
+    }
+    return copy;
+}
+
+} // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
+    JNIEnv* env, jclass /*cls*/, jstring executable, jobjectArray arguments, jobjectArray environment,
+    jstring workingDirectory, jint priority, jobjectArray stdHandles, jint /*reserved*/, jint umask, jstring group,
+    jstring user, jint processGroup, jstring extra, jboolean inheritStdHandles, jboolean detached)
+{
+    Trace trace("UnixProcessGlue_create()");
+    if (executable == nullptr) {
+        ThrowException(env, PROC_INVALID_EXECUTABLE, "Invalid executable.", 0);
+        return 0;
+    }
+    UnixProcessRecord* record = unix_NewProcessRecord();
+    int sysErr = 0;
+    int result = PROC_SUCCESS;
+    if (record == nullptr) {
+        result = PROC_OUT_OF_MEMORY;
+    } else {
+        bool failed = false;
+        char buffer[CREATE_STRING_SIZE];
+        process_GetNativeStringFromJString(env, buffer, executable, sizeof(buffer));
+        record->executable = strdup(buffer);
+        failed = record->executable == nullptr;
+        record->workingDirectory = copyOf(env, workingDirectory, &failed);
+        record->group = copyOf(env, group, &failed);
+        record->user = copyOf(env, user, &failed);
+        record->extraText = copyOf(env, extra, &failed);
+        if (arguments != nullptr && (record->arguments = javaStrArrayToCStrArray(env, arguments)) == nullptr) {
+            failed = true;
+        }
+        if (environment != nullptr && (record->environment = javaStrArrayToCStrArray(env, environment)) == nullptr) {
+            failed = true;
+        }
+        // The three standard-handle entries keep their slots (a null entry
+        // means "no file" for that stream only), so they are converted one by
+        // one; a shorter Java array leaves the missing ones null.
+        char* files[4] = {nullptr, nullptr, nullptr, nullptr};
+        bool haveFiles = stdHandles != nullptr && inheritStdHandles == JNI_FALSE;
+        if (haveFiles) {
+            jsize length = env->GetArrayLength(stdHandles);
+            for (jsize i = 0; i < 3 && i < length; i++) {
+                auto element = static_cast<jstring>(env->GetObjectArrayElement(stdHandles, i));
+                files[i] = copyOf(env, element, &failed);
+                env->DeleteLocalRef(element);
+            }
+        }
+        record->priority = priority;
+        record->fileCreationMask = umask;
+        record->processGroup = processGroup;
+        strcpy(record->pid, "0");
+        record->state = 1;
+        if (failed || env->ExceptionCheck()) {
+            result = PROC_OUT_OF_MEMORY;
+        } else {
+            record->stdHandleFiles = haveFiles ? files : nullptr;
+            result = unix_spawnProcess(record, detached == JNI_TRUE ? 1 : 0, &sysErr);
+            record->stdHandleFiles = nullptr;
+        }
+        for (char* file : files) {
+            free(file);
+        }
+        unix_DeallocateProcessSpawnData(record);
+    }
+    if (result != PROC_SUCCESS) {
+        if (!env->ExceptionCheck()) {
+            ThrowException(env, static_cast<unsigned int>(result), "Error creating new process.", sysErr);
+        }
+        if (record != nullptr) {
+            process_log("Process creation failed.  Please check for the exceptions for exact reason.\n");
+            // Java never sees a record whose creation raised an exception.
+            unix_doneWithProcess(record);
+            unix_FreeProcessRecord(record);
+        }
+        return 0;
+    }
+    process_log("Created new process.  Process ID for created process: [%d]\n", atoi(record->pid));
+    return process_ConvertPointerTo64(record);
+}
+
+// Whether a pid string names one process: a decimal number above 0.  0 and
+// negative values address process groups, or every process, in kill().
+static bool isProcessId(const char* text)
+{
+    if (text[0] == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    long value = strtol(text, &end, 10);
+    return errno == 0 && *end == '\0' && value > 0 && value <= 0x7fffffff;
+}
+
+JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_recreate(JNIEnv* env, jclass /*cls*/, jstring pid)
+{
+    Trace trace("UnixProcessGlue_recreate()");
+    if (pid == nullptr) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process object. ", 0);
+        return 0;
+    }
+    char buffer[UNIX_PID_SIZE];
+    process_GetNativeStringFromJString(env, buffer, pid, sizeof(buffer));
+    if (!isProcessId(buffer)) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process object. ", 0);
+        return 0;
+    }
+    UnixProcessRecord* record = unix_NewProcessRecord();
+    if (record == nullptr) {
+        ThrowException(env, PROC_OUT_OF_MEMORY, "Error recreating process object. ", errno);
+        return 0;
+    }
+    snprintf(record->pid, sizeof(record->pid), "%s", buffer);
+    unix_PinProcessIdentity(record);
+    int sysErr = 0;
+    int result = unix_AdoptProcess(record, &sysErr);
+    if (result != PROC_SUCCESS) {
+        ThrowException(env, static_cast<unsigned int>(result), "Error recreating process object. ", sysErr);
+        unix_doneWithProcess(record);
+        unix_FreeProcessRecord(record);
+        return 0;
+    }
+    process_log("Successfully recreated process [%s]\n", record->pid);
+    return process_ConvertPointerTo64(record);
+}
+
+JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_createSelf(JNIEnv* env, jclass /*cls*/)
+{
+    Trace trace("UnixProcessGlue_createSelf()");
+    UnixProcessRecord* record = unix_NewProcessRecord();
+    if (record == nullptr) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error in createSelf. ", 0);
+        return 0;
+    }
+    snprintf(record->pid, sizeof(record->pid), "%d", static_cast<int>(getpid()));
+    unix_PinProcessIdentity(record);
+    int sysErr = 0;
+    int result = unix_AdoptProcess(record, &sysErr);
+    if (result != PROC_SUCCESS) {
+        ThrowException(env, static_cast<unsigned int>(result), "Error in createSelf. ", sysErr);
+        unix_doneWithProcess(record);
+        unix_FreeProcessRecord(record);
+        return 0;
+    }
+    return process_ConvertPointerTo64(record);
+}
+
+JNIEXPORT jstring JNICALL Java_com_qor_vt_process_UnixProcessGlue_id(JNIEnv* env, jclass /*cls*/, jlong handle)
+{
+    Trace trace("UnixProcessGlue_id()");
+    UnixProcessRecord* record = recordOf(handle);
+    char utf8[UNIX_PID_SIZE];
+    if (process_stringConverterToUTF8(utf8, record->pid, sizeof(utf8)) == nullptr) {
+        process_copyBounded(utf8, record->pid, sizeof(utf8));
+    }
+    return env->NewStringUTF(utf8);
+}
+
+// Counts the calling thread as a waiter on the record for its lifetime.
+class Waiter {
+  public:
+    explicit Waiter(UnixProcessRecord* record) : record_(record)
+    {
+        pthread_mutex_lock(&record_->waiterLock);
+        record_->waiterCount++;
+        pthread_mutex_unlock(&record_->waiterLock);
+    }
+    ~Waiter()
+    {
+        pthread_mutex_lock(&record_->waiterLock);
+        if (--record_->waiterCount == 0) {
+            pthread_cond_broadcast(&record_->waitersDone);
+        }
+        pthread_mutex_unlock(&record_->waiterLock);
+    }
+    Waiter(const Waiter&) = delete;
+    Waiter& operator=(const Waiter&) = delete;
+
+  private:
+    UnixProcessRecord* record_;
+};
+
+static void finishWait(JNIEnv* env, UnixProcessRecord* record, int result, int sysErr)
+{
+    if (result != PROC_SUCCESS) {
+        ThrowException(env, static_cast<unsigned int>(result), "Error waiting for process to terminate. ", sysErr);
+    } else {
+        process_log("Process [%s] had return code [%d]\n", record->pid, record->exitCode);
+    }
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTermination(JNIEnv* env, jclass /*cls*/,
+                                                                                  jlong handle)
+{
+    Trace trace("UnixProcessGlue_waitForTermination()");
+    UnixProcessRecord* record = recordOf(handle);
+    if (atoi(record->pid) == getpid()) {
+        ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
+        return;
+    }
+    if (record->state != 0) {
+        int sysErr = 0;
+        int result;
+        {
+            Waiter waiter(record);
+            result = unix_WaitForProcessTermination(record, &sysErr);
+        }
+        finishWait(env, record, result, sysErr);
+    }
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminationWithTimeout(JNIEnv* env,
+                                                                                             jclass /*cls*/,
+                                                                                             jlong handle, jint seconds)
+{
+    Trace trace("UnixProcessGlue_waitForTerminationWithTimeout()");
+    UnixProcessRecord* record = recordOf(handle);
+    if (atoi(record->pid) == getpid()) {
+        ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate. ", 0);
+        return;
+    }
+    if (record->state != 0) {
+        int sysErr = 0;
+        int result;
+        {
+            Waiter waiter(record);
+            result = unix_WaitForProcessTerminationWithTimeout(record, seconds, &sysErr);
+        }
+        finishWait(env, record, result, sysErr);
+    }
+}
+
+JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_UnixProcessGlue_ping(JNIEnv* env, jclass /*cls*/, jlong handle)
+{
+    Trace trace("UnixProcessGlue_ping()");
+    UnixProcessRecord* record = recordOf(handle);
+    if (record->state != 0) {
+        int sysErr = 0;
+        int result = unix_PingProcess(record, &sysErr);
+        if (result != PROC_SUCCESS) {
+            ThrowException(env, static_cast<unsigned int>(result), "Error pinging process. ", sysErr);
+            return JNI_FALSE;
+        }
+    }
+    return record->state == 1 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_stop(JNIEnv* env, jclass /*cls*/, jlong handle)
+{
+    Trace trace("UnixProcessGlue_stop()");
+    UnixProcessRecord* record = recordOf(handle);
+    process_log("Trying to stop process (PID): [%s].  Process state is: [%d]\n", record->pid, record->state.load());
+    if (record->state != 0) {
+        int sysErr = 0;
+        int result = unix_StopProcess(record, &sysErr);
+        if (result != PROC_SUCCESS) {
+            ThrowException(env, static_cast<unsigned int>(result), "Error stopping process. ", sysErr);
+        }
+    }
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_kill(JNIEnv* env, jclass /*cls*/, jlong handle)
+{
+    Trace trace("UnixProcessGlue_kill()");
+    UnixProcessRecord* record = recordOf(handle);
+    process_log("Trying to kill process (PID): [%s].  Process state is: [%d]\n", record->pid, record->state.load());
+    int sysErr = 0;
+    int result = unix_KillProcess(record, &sysErr);
+    if (result != PROC_SUCCESS) {
+        ThrowException(env, static_cast<unsigned int>(result), "Error terminating process. ", sysErr);
+    }
+}
+
+JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEnv* env, jclass /*cls*/, jlong handle)
+{
+    Trace trace("UnixProcessGlue_getExitCode()");
+    UnixProcessRecord* record = recordOf(handle);
+    if (record->state != 0) {
+        int sysErr = 0;
+        int result = unix_GetProcessExitCode(record, &sysErr);
+        if (result != PROC_SUCCESS) {
+            ThrowException(env, static_cast<unsigned int>(result), "Error getting exitcode. ", sysErr);
+            return 0;
+        }
+    }
+    // A wait that is reaping the process writes the code: let it finish.
+    pthread_mutex_lock(&record->waiterLock);
+    while (record->waiterCount != 0) {
+        struct timespec limit {};
+        clock_gettime(CLOCK_REALTIME, &limit);
+        limit.tv_sec += 2;
+        pthread_cond_timedwait(&record->waitersDone, &record->waiterLock, &limit);
+    }
+    pthread_mutex_unlock(&record->waiterLock);
+    return record->exitCode;
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_done(JNIEnv* /*env*/, jclass /*cls*/, jlong handle)
+{
+    Trace trace("UnixProcessGlue_done()");
+    UnixProcessRecord* record = recordOf(handle);
+    if (record == nullptr) {
+        return;
+    }
+    process_log("Deallocating data at: [0x%x], for process: [%s]\n",
+                static_cast<unsigned int>(reinterpret_cast<uintptr_t>(record)), record->pid);
+    unix_doneWithProcess(record);
+    unix_FreeProcessRecord(record);
+}
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_pokeVMThreadDump(JNIEnv* env, jclass /*cls*/,
+                                                                                jlong handle)
+{
+    Trace trace("UnixProcessGlue_pokeVMThreadDump()");
+    UnixProcessRecord* record = recordOf(handle);
+    int sysErr = 0;
+    int result = unix_GenerateJVMThreadDump(record, &sysErr);
+    if (result != PROC_SUCCESS) {
+        ThrowException(env, static_cast<unsigned int>(result), "Error causing JVM dump. ", sysErr);
+    }
+}
+}

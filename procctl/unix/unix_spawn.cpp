@@ -1,0 +1,202 @@
+// Starting a program as a child of the server: the argument vector, the
+// exec-outcome pipe and the wait for the child's exec or its report.
+#include "procctl/process_error.h"
+#include "procctl/process_log.h"
+#include "procctl/unix/unix_process.h"
+#include "procctl/unix/unix_spawn_plan.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/select.h>
+#include <unistd.h>
+
+// Seconds set by tests in place of the environment's minutes; 0 for none.
+static int startTimeoutOverride = 0;
+
+extern "C" JNIEXPORT void unix_overrideStartProcessTimeout(int seconds)
+{
+    startTimeoutOverride = seconds;
+}
+
+int unix_getStartProcessTimeout(void)
+{
+    int seconds = 120;
+    const char* value = getenv("__JNI_PROCESS_CREATE_TIMEOUT");
+    if (value != nullptr) {
+        size_t length = strlen(value);
+        bool digits = length >= 1 && length <= 5;
+        for (size_t i = 0; digits && i < length; i++) {
+            digits = value[i] >= '0' && value[i] <= '9';
+        }
+        if (digits) {
+            seconds = atoi(value) * 60;
+            if (seconds < 120) {
+                seconds = 120;
+            }
+        }
+    }
+    if (startTimeoutOverride > 0) {
+        seconds = startTimeoutOverride;
+    }
+    process_log("Setting process creation timeout to: [%d] seconds.\n", seconds);
+    return seconds;
+}
+
+char** GenerateCmdLine(char** arguments, const char* executable)
+{
+    process_log("Checking command line arg array being passed in.  Pointer value is: [0x%x]\n",
+                static_cast<unsigned int>(reinterpret_cast<uintptr_t>(arguments)));
+    size_t n = 0;
+    while (arguments != nullptr && arguments[n] != nullptr) {
+        n++;
+    }
+    auto** vector = static_cast<char**>(calloc(n + 2, sizeof(char*)));
+    if (vector == nullptr) {
+        return nullptr;
+    }
+    vector[0] = strdup(executable);
+    if (vector[0] == nullptr) {
+        free(vector);
+        return nullptr;
+    }
+    for (size_t i = 0; i < n; i++) {
+        vector[i + 1] = arguments[i];
+    }
+    return vector;
+}
+
+void FreeCmdLine(char** vector)
+{
+    if (vector != nullptr) {
+        free(vector[0]);
+        free(vector);
+    }
+}
+
+int InitializePipe(int fds[2], int* sysErr)
+{
+    if (pipe(fds) != 0) {
+        *sysErr = errno;
+        return PROC_SYSTEM_ERR;
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    return PROC_SUCCESS;
+}
+
+static ssize_t readFully(int fd, void* buffer, size_t size)
+{
+    ssize_t n;
+    do {
+        n = read(fd, buffer, size);
+    } while (n == -1 && errno == EINTR);
+    return n;
+}
+
+int WaitForExecOutcome(int fds[2], int* sysErr)
+{
+    int timeout = unix_getStartProcessTimeout();
+    close(fds[1]);
+    fds[1] = -1;
+
+    int result;
+    int ready;
+    fd_set readable;
+    struct timeval limit {};
+    do {
+        FD_ZERO(&readable);
+        FD_SET(fds[0], &readable);
+        limit.tv_sec = timeout;
+        limit.tv_usec = 0;
+        ready = select(fds[0] + 1, &readable, nullptr, nullptr, &limit);
+    } while (ready == -1 && errno == EINTR);
+
+    if (ready == 0) {
+        *sysErr = ETIMEDOUT;
+        result = PROC_CREATE_TIMEOUT;
+    } else if (ready < 0) {
+        *sysErr = errno;
+        result = PROC_SYSTEM_ERR;
+    } else {
+        int reported = 0;
+        ssize_t n = readFully(fds[0], &reported, sizeof(reported));
+        if (n == 0) {
+            result = PROC_SUCCESS;
+        } else if (n == sizeof(reported)) {
+            *sysErr = reported;
+            int code = 0;
+            result = readFully(fds[0], &code, sizeof(code)) == sizeof(code) ? code : static_cast<int>(PROC_SYSTEM_ERR);
+        } else {
+            *sysErr = errno;
+            result = PROC_SYSTEM_ERR;
+        }
+    }
+    close(fds[0]);
+    fds[0] = -1;
+    return result;
+}
+
+static int forkFailure(int err)
+{
+    return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
+}
+
+int unix_CreateProcess(const char* executable, char** arguments, char** environment, const char* workingDirectory,
+                       int priority, char** stdHandleFiles, int mask, const char* group, const char* user,
+                       int processGroup, UnixProcessRecord* record, int* sysErr)
+{
+    process_log_entry("unix_CreateProcess()");
+    int result = PROC_SUCCESS;
+    char** vector = GenerateCmdLine(arguments, executable);
+    int fds[2] = {-1, -1};
+    SpawnPlan plan{};
+    if (vector == nullptr) {
+        *sysErr = errno;
+        result = PROC_SYSTEM_ERR;
+    } else {
+        *sysErr = 0;
+        result = InitializePipe(fds, sysErr);
+    }
+    if (result == PROC_SUCCESS) {
+        result = unix_PrepareSpawnPlan(&plan, executable, vector, environment, workingDirectory, priority,
+                                       stdHandleFiles, mask, group, user, processGroup, 0, sysErr);
+        if (result != PROC_SUCCESS) {
+            close(fds[0]);
+            close(fds[1]);
+        }
+    }
+    if (result == PROC_SUCCESS) {
+        plan.child.outcomeFd = fds[1];
+        int pid = unix_CloneChild(&plan, unix_childMain);
+        snprintf(record->pid, sizeof(record->pid), "%d", pid);
+        if (pid == -1) {
+            *sysErr = errno;
+            process_log("FORK failed.  ERRNO: [%d]\n", *sysErr);
+            result = forkFailure(*sysErr);
+            close(fds[0]);
+            close(fds[1]);
+            record->state = 0;
+        } else {
+            *sysErr = 0;
+            result = WaitForExecOutcome(fds, sysErr);
+            process_log("WaitForExecOutcome completed.  Return value was: [%d] and sysErr was: [%d]\n", result,
+                        *sysErr);
+            if (result != PROC_SUCCESS) {
+                unix_KillAndReap(pid);
+                record->reaped = 1;
+            } else {
+                unix_PinProcessIdentity(record);
+            }
+            record->state = result == PROC_SUCCESS ? 1 : 0;
+        }
+    }
+    // The child has exec'd or ended: nothing of the plan is in use any more.
+    unix_ReleaseSpawnPlan(&plan);
+    FreeCmdLine(vector);
+    process_log_exit("unix_CreateProcess()");
+    return result;
+}

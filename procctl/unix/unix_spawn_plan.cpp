@@ -1,0 +1,339 @@
+// Preparation of a spawn in the parent: the child's environment with the
+// additive merge, the PATH search candidates, user and group look-ups, and
+// the child's stack.
+//
+// Why the child is started with clone(CLONE_VM) and not with fork: fork
+// copies the page tables of the whole server (hundreds of milliseconds for a
+// large Java heap) only for the copy to be thrown away by exec.  vfork-style
+// starts share the server's memory instead.  Of those, CLONE_VFORK (and so
+// vfork and posix_spawn) suspends the calling thread until the exec, and a
+// child that blocks before its exec (a redirection FIFO without a writer, a
+// hung network directory) would hang it for good, defeating the creation
+// time-out.  So the child gets a stack of its own and runs alongside the
+// parent, which waits on the exec-outcome pipe as before and releases the
+// plan only once the child has exec'd or ended.  The child side follows the
+// rules in unix_child.h.
+#include "procctl/unix/unix_spawn_plan.h"
+
+#include "procctl/process_env.h"
+#include "procctl/process_error.h"
+#include "procctl/process_log.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <grp.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr size_t CHILD_STACK_SIZE = 128 * 1024;
+
+size_t countEntries(char** list)
+{
+    size_t n = 0;
+    while (list != nullptr && list[n] != nullptr) {
+        n++;
+    }
+    return n;
+}
+
+bool isAdditive(const char* entry)
+{
+    for (const char* name : process_additiveVariables) {
+        if (TestKeys(entry, name) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// putenv's rule on a working copy of the environment: an entry replaces the
+// one with exactly the same name, a name without "=" removes it.
+void putEntry(char** env, size_t* count, char* entry)
+{
+    const char* equals = strchr(entry, '=');
+    size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - entry) : strlen(entry);
+    for (size_t i = 0; i < *count; i++) {
+        if (strncmp(env[i], entry, nameLength) == 0 && env[i][nameLength] == '=') {
+            if (equals != nullptr) {
+                env[i] = entry;
+            } else {
+                memmove(&env[i], &env[i + 1], (*count - i) * sizeof(char*));
+                (*count)--;
+            }
+            return;
+        }
+    }
+    if (equals != nullptr) {
+        env[(*count)++] = entry;
+        env[*count] = nullptr;
+    }
+}
+
+// The child's environment: the server's, overridden by the requested
+// entries in order, the additive variables as requested value ":" inherited.
+int buildEnvironment(SpawnPlan* plan, char** requested, int* sysErr)
+{
+    if (requested == nullptr) {
+        plan->envp = environ;
+        return PROC_SUCCESS;
+    }
+    size_t inherited = countEntries(environ);
+    size_t wanted = countEntries(requested);
+    plan->envp = static_cast<char**>(calloc(inherited + wanted + 1, sizeof(char*)));
+    plan->mergedEntries = static_cast<char**>(calloc(wanted + 1, sizeof(char*)));
+    if (plan->envp == nullptr || plan->mergedEntries == nullptr) {
+        *sysErr = ENOMEM;
+        return PROC_OUT_OF_MEMORY;
+    }
+    memcpy(plan->envp, environ, inherited * sizeof(char*));
+    size_t count = inherited;
+    size_t merged = 0;
+    for (size_t i = 0; i < wanted; i++) {
+        char* entry = requested[i];
+        if (isAdditive(entry)) {
+            char key[256];
+            GetKey(entry, key, sizeof(key));
+            char* mergedEntry = nullptr;
+            if (GenerateAdditiveString(key, requested, plan->envp, nullptr, &mergedEntry) == 0) {
+                continue;
+            }
+            if (mergedEntry != nullptr) {
+                plan->mergedEntries[merged++] = mergedEntry;
+                entry = mergedEntry;
+            }
+        }
+        putEntry(plan->envp, &count, entry);
+    }
+    return PROC_SUCCESS;
+}
+
+const char* pathOf(char** env)
+{
+    for (size_t i = 0; env != nullptr && env[i] != nullptr; i++) {
+        if (strncmp(env[i], "PATH=", 5) == 0) {
+            return env[i] + 5;
+        }
+    }
+    return nullptr;
+}
+
+// The places execvp would try, in order: the name itself when it holds a
+// '/', else each PATH element (an empty one meaning the current directory).
+int buildExecPaths(SpawnPlan* plan, const char* executable, int* sysErr)
+{
+    if (strchr(executable, '/') != nullptr || executable[0] == '\0') {
+        plan->execPaths = static_cast<char**>(calloc(2, sizeof(char*)));
+        if (plan->execPaths == nullptr || (plan->execPaths[0] = strdup(executable)) == nullptr) {
+            *sysErr = ENOMEM;
+            return PROC_OUT_OF_MEMORY;
+        }
+        if (executable[0] == '\0') {
+            // Nothing to run: the search ends with ENOENT at once.
+            free(plan->execPaths[0]);
+            plan->execPaths[0] = nullptr;
+        }
+        return PROC_SUCCESS;
+    }
+    const char* path = pathOf(plan->envp);
+    if (path == nullptr) {
+        path = "/bin:/usr/bin";
+    }
+    size_t elements = 1;
+    for (const char* p = path; *p != '\0'; p++) {
+        elements += *p == ':' ? 1 : 0;
+    }
+    plan->execPaths = static_cast<char**>(calloc(elements + 1, sizeof(char*)));
+    if (plan->execPaths == nullptr) {
+        *sysErr = ENOMEM;
+        return PROC_OUT_OF_MEMORY;
+    }
+    size_t nameLength = strlen(executable);
+    const char* start = path;
+    for (size_t i = 0; i < elements; i++) {
+        const char* end = strchr(start, ':');
+        size_t dirLength = end != nullptr ? static_cast<size_t>(end - start) : strlen(start);
+        const char* dir = dirLength == 0 ? "." : start;
+        size_t usedLength = dirLength == 0 ? 1 : dirLength;
+        char* candidate = static_cast<char*>(malloc(usedLength + 1 + nameLength + 1));
+        if (candidate == nullptr) {
+            *sysErr = ENOMEM;
+            return PROC_OUT_OF_MEMORY;
+        }
+        memcpy(candidate, dir, usedLength);
+        candidate[usedLength] = '/';
+        memcpy(candidate + usedLength + 1, executable, nameLength + 1);
+        plan->execPaths[i] = candidate;
+        start = end != nullptr ? end + 1 : start + dirLength;
+    }
+    return PROC_SUCCESS;
+}
+
+int buildShellArgv(SpawnPlan* plan, char** argv, int* sysErr)
+{
+    size_t n = countEntries(argv);
+    plan->shellArgv = static_cast<char**>(calloc(n + 2, sizeof(char*)));
+    if (plan->shellArgv == nullptr) {
+        *sysErr = ENOMEM;
+        return PROC_OUT_OF_MEMORY;
+    }
+    plan->shellArgv[0] = const_cast<char*>("/bin/sh");
+    for (size_t i = 1; i < n; i++) {
+        plan->shellArgv[i + 1] = argv[i];
+    }
+    return PROC_SUCCESS;
+}
+
+void lookUpGroup(ChildPlan* child)
+{
+    struct group entry {};
+    struct group* found = nullptr;
+    char buffer[16384];
+    if (getgrnam_r(child->group, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+        child->groupFound = 1;
+        child->groupGid = found->gr_gid;
+    }
+}
+
+void lookUpUser(ChildPlan* child)
+{
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[16384];
+    if (getpwnam_r(child->user, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+        child->userFound = 1;
+        child->userUid = found->pw_uid;
+        child->userGid = found->pw_gid;
+    }
+}
+
+} // namespace
+
+int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
+                          const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
+                          const char* group, const char* user, int processGroup, int detached, int* sysErr)
+{
+    memset(plan, 0, sizeof(*plan));
+    ChildPlan* child = &plan->child;
+    child->executable = executable;
+    child->argv = argv;
+    child->directory = workingDirectory;
+    child->priority = priority;
+    child->mask = mask;
+    child->group = group;
+    child->user = user;
+    child->processGroup = processGroup;
+    child->detached = detached;
+    child->outcomeFd = -1;
+    child->outcomeReadFd = -1;
+    child->pidPipe[0] = child->pidPipe[1] = -1;
+    child->logEnabled = process_log_is_dbg_enabled();
+    child->threadTag = process_log_thread_id();
+    long openMax = sysconf(_SC_OPEN_MAX);
+    child->openMax = openMax > 0 && openMax < 1048576 ? static_cast<int>(openMax) : 1048576;
+    if (stdHandleFiles != nullptr) {
+        // Input, output and error, each a name or null.
+        child->haveFiles = 1;
+        for (int i = 0; i < 3; i++) {
+            child->files[i] = stdHandleFiles[i];
+        }
+    }
+    if (group != nullptr) {
+        lookUpGroup(child);
+    }
+    if (user != nullptr) {
+        lookUpUser(child);
+        child->forceGroup = getenv("__JNI_PROCESS_DISABLE_FORCEGROUP") == nullptr ? 1 : 0;
+    }
+
+    int result = buildEnvironment(plan, environment, sysErr);
+    if (result == PROC_SUCCESS) {
+        result = buildExecPaths(plan, executable, sysErr);
+    }
+    if (result == PROC_SUCCESS) {
+        result = buildShellArgv(plan, argv, sysErr);
+    }
+    if (result != PROC_SUCCESS) {
+        return result;
+    }
+    child->envp = plan->envp;
+    child->execPaths = plan->execPaths;
+    child->shellArgv = plan->shellArgv;
+
+    plan->stacksSize = CHILD_STACK_SIZE * (detached != 0 ? 2 : 1);
+    void* stacks =
+        mmap(nullptr, plan->stacksSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stacks == MAP_FAILED) {
+        *sysErr = errno;
+        return PROC_OUT_OF_MEMORY;
+    }
+    plan->stacks = stacks;
+    child->grandchildStackTop = unix_GrandchildStackTop(plan);
+    return PROC_SUCCESS;
+}
+
+void* unix_ChildStackTop(const SpawnPlan* plan)
+{
+    return static_cast<char*>(plan->stacks) + CHILD_STACK_SIZE;
+}
+
+void* unix_GrandchildStackTop(const SpawnPlan* plan)
+{
+    return plan->stacksSize > CHILD_STACK_SIZE ? static_cast<char*>(plan->stacks) + 2 * CHILD_STACK_SIZE : nullptr;
+}
+
+void unix_ReleaseSpawnPlan(SpawnPlan* plan)
+{
+    if (plan->envp != environ) {
+        free(plan->envp);
+    }
+    if (plan->mergedEntries != nullptr) {
+        for (char** entry = plan->mergedEntries; *entry != nullptr; entry++) {
+            free(*entry);
+        }
+        free(plan->mergedEntries);
+    }
+    if (plan->execPaths != nullptr) {
+        for (char** path = plan->execPaths; *path != nullptr; path++) {
+            free(*path);
+        }
+        free(plan->execPaths);
+    }
+    free(plan->shellArgv);
+    if (plan->stacks != nullptr) {
+        munmap(plan->stacks, plan->stacksSize);
+    }
+    memset(plan, 0, sizeof(*plan));
+}
+
+int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*))
+{
+    // Blocked signals keep the server's handlers from running on the child's
+    // stack before the child has put its own dispositions in place.
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    int pid = clone(fn, unix_ChildStackTop(plan), CLONE_VM | SIGCHLD, &plan->child);
+    int err = errno;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = err;
+    return pid;
+}
+
+void unix_KillAndReap(int pid)
+{
+    while (kill(pid, SIGKILL) == -1 && errno == EINTR) {
+    }
+    while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+    }
+}

@@ -1,0 +1,35 @@
+// What the parent prepares before it starts a child: everything the child
+// side needs, so that the child only makes system calls.
+#pragma once
+
+#include "procctl/unix/unix_child.h"
+
+#include <cstddef>
+
+struct SpawnPlan {
+    ChildPlan child;
+    // Owned by the plan.
+    char** envp;          // array; its strings are environ's or in mergedEntries
+    char** mergedEntries; // merged additive entries (null-terminated)
+    char** execPaths;     // candidate paths and their strings
+    char** shellArgv;     // array only; its strings belong to the caller
+    void* stacks;         // one mapping for the child's (and grandchild's) stack
+    size_t stacksSize;
+};
+
+// Fills the plan.  0, or 13 with sysErr when memory runs out.
+int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
+                          const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
+                          const char* group, const char* user, int processGroup, int detached, int* sysErr);
+void unix_ReleaseSpawnPlan(SpawnPlan* plan);
+
+// Top of the child's stack and, for a detached spawn, of the grandchild's.
+void* unix_ChildStackTop(const SpawnPlan* plan);
+void* unix_GrandchildStackTop(const SpawnPlan* plan);
+
+// Starts fn on the plan's child stack in the server's memory, with every
+// signal blocked across the clone.  The pid, or -1 with errno.
+int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*));
+
+// Kills the child with SIGKILL and reaps it (both retried while interrupted).
+void unix_KillAndReap(int pid);
