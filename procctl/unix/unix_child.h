@@ -59,6 +59,6 @@ JNIEXPORT int SetupChildStdHandles(ChildPlan* plan, int* sysErr);
 }
 
 // Entry of a spawned child; never returns.
-int unix_childMain(void* plan);
+int unix_childMain(void* arg);
 // Entry of the intermediate child of a detached spawn; never returns.
-int unix_intermediateMain(void* plan);
+int unix_intermediateMain(void* arg);

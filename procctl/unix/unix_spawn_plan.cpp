@@ -31,11 +31,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace {
 
-constexpr size_t CHILD_STACK_SIZE = 128 * 1024;
+constexpr size_t CHILD_STACK_SIZE = size_t{128} * 1024;
 
 size_t countEntries(char** list)
 {

@@ -1,0 +1,106 @@
+package com.qor.vt.process;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.qor.vt.process.exception.CreateProcessTimeoutException;
+import com.qor.vt.process.exception.InvalidExecutableException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.List;
+import java.util.Set;
+import java.util.concurrent.TimeUnit;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+/** Detached spawns, and children that never reach their program. */
+class DetachedAndTimeoutTest {
+  @TempDir Path dir;
+  private Set<Long> childrenBefore;
+
+  @BeforeEach
+  void noteChildren() {
+    childrenBefore = Spawn.children();
+  }
+
+  @AfterEach
+  void noChildLeftBehind() throws Exception {
+    ProcctlProbe.overrideStartTimeout(0);
+    assertEquals(childrenBefore, Spawn.children());
+    assertEquals(List.of(), Spawn.zombieChildren());
+  }
+
+  private static String waitForContent(Path file) throws Exception {
+    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
+    while (System.nanoTime() < deadline) {
+      if (Files.exists(file) && !Files.readString(file).isEmpty()) {
+        return Files.readString(file);
+      }
+      Thread.sleep(10);
+    }
+    throw new AssertionError("nothing written to " + file);
+  }
+
+  @Test
+  void detachedProgramIsNotOurChildAndHasItsOwnPid() throws Exception {
+    Path out = dir.resolve("pid.txt");
+    Spawn s = Spawn.helper("pgid", "sleep", "300", "exit", "9").files(null, out.toString(), null);
+    s.detached = true;
+    long handle = s.create();
+    String pid = UnixProcessGlue.id(handle);
+    assertTrue(waitForContent(out).startsWith("pid=" + pid + " "), Files.readString(out));
+    assertFalse(Spawn.children().contains(Long.parseLong(pid)), "adopted by init, not ours");
+    assertEquals(childrenBefore, Spawn.children(), "the intermediate child was reaped");
+    UnixProcessGlue.waitForTermination(handle);
+    assertFalse(UnixProcessGlue.ping(handle));
+    assertEquals(
+        0, UnixProcessGlue.getExitCode(handle), "the code of a detached program is not learnt");
+    UnixProcessGlue.done(handle);
+
+    Spawn missing = Spawn.helper();
+    missing.executable = dir.resolve("absent").toString();
+    missing.detached = true;
+    missing.fails(
+        InvalidExecutableException.class, "Error creating new process. 002: " + Spawn.strerror(2));
+  }
+
+  private Path fifo() throws Exception {
+    Path fifo = dir.resolve("fifo");
+    assertEquals(0, new ProcessBuilder("mkfifo", fifo.toString()).start().waitFor());
+    return fifo;
+  }
+
+  @Test
+  void aChildBlockedBeforeItsExecIsKilledAfterTheTimeOut() throws Exception {
+    // Opening a FIFO for reading blocks until a writer comes: the child never
+    // reaches its program.
+    Path fifo = fifo();
+    ProcctlProbe.overrideStartTimeout(1);
+    String timedOut = "Error creating new process. 110: " + Spawn.strerror(110);
+    long start = System.nanoTime();
+    Spawn.helper()
+        .files(fifo.toString(), null, null)
+        .fails(CreateProcessTimeoutException.class, timedOut);
+    assertTrue(System.nanoTime() - start >= TimeUnit.MILLISECONDS.toNanos(900));
+
+    Spawn detached = Spawn.helper().files(fifo.toString(), null, null);
+    detached.detached = true;
+    detached.fails(CreateProcessTimeoutException.class, timedOut);
+    // No process is left blocked on the FIFO.
+    try (var procs = Files.list(Path.of("/proc"))) {
+      long blocked = procs.filter(p -> p.getFileName().toString().matches("\\d+"))
+                         .filter(p -> {
+                           try {
+                             return Files.readString(p.resolve("cmdline")).startsWith(Spawn.HELPER);
+                           } catch (Exception gone) {
+                             return false;
+                           }
+                         })
+                         .count();
+      assertEquals(0, blocked);
+    }
+  }
+}

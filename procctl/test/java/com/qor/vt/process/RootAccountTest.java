@@ -1,0 +1,67 @@
+package com.qor.vt.process;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
+
+import com.qor.vt.process.exception.InvalidFileException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+/** Children started as another user or group; these need root and Debian's system accounts. */
+class RootAccountTest {
+  @TempDir Path dir;
+
+  @BeforeEach
+  void needsRoot() throws Exception {
+    String uid =
+        new String(new ProcessBuilder("id", "-u").start().getInputStream().readAllBytes()).trim();
+    assumeTrue(uid.equals("0"),
+        "skipped: switching user and group needs root (running as uid " + uid + ")");
+    Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxrwxrwx"));
+  }
+
+  private static int id(String name, String flag) throws Exception {
+    return Integer.parseInt(
+        new String(new ProcessBuilder("id", flag, name).start().getInputStream().readAllBytes())
+            .trim());
+  }
+
+  @Test
+  void userTakesItsPrimaryGroupAndNoSupplementaryGroups() throws Exception {
+    Spawn s = Spawn.helper("ids");
+    s.user = "nobody";
+    assertEquals(
+        "uid=" + id("nobody", "-u") + " gid=" + id("nobody", "-g") + " groups=0\n", s.output(dir));
+  }
+
+  @Test
+  void anExplicitGroupWinsOverTheUsersOwn() throws Exception {
+    Spawn s = Spawn.helper("ids");
+    s.user = "nobody";
+    s.group = "daemon";
+    String gid = new String(
+        new ProcessBuilder("getent", "group", "daemon").start().getInputStream().readAllBytes())
+                     .split(":")[2];
+    assertEquals("uid=" + id("nobody", "-u") + " gid=" + gid + " groups=0\n", s.output(dir));
+
+    Spawn groupOnly = Spawn.helper("ids");
+    groupOnly.group = "nogroup";
+    String nogroup = new String(
+        new ProcessBuilder("getent", "group", "nogroup").start().getInputStream().readAllBytes())
+                         .split(":")[2];
+    assertEquals("uid=0 gid=" + nogroup + " groups=0\n", groupOnly.output(dir));
+  }
+
+  @Test
+  void redirectionFilesAreOpenedAsTheNewUser() throws Exception {
+    Path privateDir = Files.createDirectory(dir.resolve("private"));
+    Files.setPosixFilePermissions(privateDir, PosixFilePermissions.fromString("rwx------"));
+    Spawn s = Spawn.helper().files(null, privateDir.resolve("out.log").toString(), null);
+    s.user = "nobody";
+    s.fails(InvalidFileException.class, "Error creating new process. 013: " + Spawn.strerror(13));
+  }
+}
