@@ -363,20 +363,32 @@ int unix_GetProcessExitCode(UnixProcessRecord* record, int* sysErr)
     return result;
 }
 
+// Sends sig; a failure to signal counts only while a ping still sees the
+// process running.  A failed ping leaves its own error in sysErr when asked.
+static int signalWhileRunning(UnixProcessRecord* record, int sig, bool keepPingError, int* sysErr)
+{
+    *sysErr = 0;
+    if (signalProcess(record, sig) == 0 || errno == ESRCH) {
+        return PROC_SUCCESS;
+    }
+    int signalErr = errno;
+    int pingErr = 0;
+    if (unix_PingProcess(record, &pingErr) != PROC_SUCCESS) {
+        *sysErr = keepPingError ? pingErr : 0;
+        return PROC_SUCCESS;
+    }
+    if (stateOf(record) != 0) {
+        *sysErr = signalErr;
+        return PROC_SYSTEM_ERR;
+    }
+    return PROC_SUCCESS;
+}
+
 int unix_StopProcess(UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_StopProcess()");
     process_log("Signaling process: %s with SIGTERM\n", record->pid);
-    int result = PROC_SUCCESS;
-    *sysErr = 0;
-    if (signalProcess(record, SIGTERM) != 0 && errno != ESRCH) {
-        int signalErr = errno;
-        int pingErr = 0;
-        if (unix_PingProcess(record, &pingErr) == PROC_SUCCESS && stateOf(record) != 0) {
-            *sysErr = signalErr;
-            result = PROC_SYSTEM_ERR;
-        }
-    }
+    int result = signalWhileRunning(record, SIGTERM, false, sysErr);
     process_log_exit("unix_StopProcess()");
     return result;
 }
@@ -398,20 +410,7 @@ int unix_KillProcess(UnixProcessRecord* record, int* sysErr)
 int unix_GenerateJVMThreadDump(UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_GenerateJVMThreadDump()");
-    int result = PROC_SUCCESS;
-    *sysErr = 0;
-    if (signalProcess(record, SIGQUIT) != 0 && errno != ESRCH) {
-        int signalErr = errno;
-        int pingErr = 0;
-        if (unix_PingProcess(record, &pingErr) == PROC_SUCCESS) {
-            if (stateOf(record) != 0) {
-                *sysErr = signalErr;
-                result = PROC_SYSTEM_ERR;
-            }
-        } else {
-            *sysErr = pingErr;
-        }
-    }
+    int result = signalWhileRunning(record, SIGQUIT, true, sysErr);
     process_log_exit("unix_GenerateJVMThreadDump()");
     return result;
 }

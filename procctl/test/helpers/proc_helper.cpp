@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -117,6 +118,12 @@ int main(int argc, char** argv)
                 close(fd);
             }
             i++;
+        } else if (cmd == "monotonic") {
+            // The moment the program is about to end, on the clock Java's
+            // System.nanoTime reads.
+            struct timespec now {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            printf("t=%lld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
         } else if (cmd == "pause") {
             fflush(stdout);
             pause();

@@ -11,28 +11,14 @@ import java.nio.file.Path;
 import java.util.List;
 import java.util.Set;
 import java.util.concurrent.TimeUnit;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.extension.ExtendWith;
 import org.junit.jupiter.api.io.TempDir;
 
 /** Detached spawns, and children that never reach their program. */
+@ExtendWith(NoChildLeftBehind.class)
 class DetachedAndTimeoutTest {
   @TempDir Path dir;
-  private Set<Long> childrenBefore;
-
-  @BeforeEach
-  void noteChildren() {
-    childrenBefore = Spawn.children();
-  }
-
-  @AfterEach
-  void noChildLeftBehind() throws Exception {
-    ProcctlProbe.overrideStartTimeout(0);
-    assertEquals(childrenBefore, Spawn.children());
-    assertEquals(List.of(), Spawn.zombieChildren());
-  }
-
   private static String waitForContent(Path file) throws Exception {
     long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
     while (System.nanoTime() < deadline) {
@@ -49,6 +35,7 @@ class DetachedAndTimeoutTest {
     Path out = dir.resolve("pid.txt");
     Spawn s = Spawn.helper("pgid", "sleep", "300", "exit", "9").files(null, out.toString(), null);
     s.detached = true;
+    Set<Long> childrenBefore = Spawn.children();
     long handle = s.create();
     String pid = UnixProcessGlue.id(handle);
     assertTrue(waitForContent(out).startsWith("pid=" + pid + " "), Files.readString(out));

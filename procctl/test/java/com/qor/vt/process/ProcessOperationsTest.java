@@ -18,29 +18,16 @@ import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.extension.ExtendWith;
 import org.junit.jupiter.api.io.TempDir;
 
 /**
  * Operations on a handle: waits, exit codes, signals, and handles on processes we did not start.
  */
+@ExtendWith(NoChildLeftBehind.class)
 class ProcessOperationsTest {
   @TempDir Path dir;
-  private Set<Long> childrenBefore;
-
-  @BeforeEach
-  void noteChildren() {
-    childrenBefore = Spawn.children();
-  }
-
-  @AfterEach
-  void noChildLeftBehind() throws Exception {
-    assertEquals(childrenBefore, Spawn.children());
-    assertEquals(List.of(), Spawn.zombieChildren());
-  }
-
   @Test
   void waitsWithAndWithoutALimit() throws Exception {
     long handle = Spawn.helper("sleep", "3000").create();

@@ -14,27 +14,14 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.Set;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.extension.ExtendWith;
 import org.junit.jupiter.api.io.TempDir;
 
 /** Spawning: exit codes, set-up failures, the child's context and its environment. */
+@ExtendWith(NoChildLeftBehind.class)
 class SpawnTest {
   @TempDir Path dir;
-  private Set<Long> childrenBefore;
-
-  @BeforeEach
-  void noteChildren() {
-    childrenBefore = Spawn.children();
-  }
-
-  @AfterEach
-  void noChildLeftBehind() throws Exception {
-    assertEquals(childrenBefore, Spawn.children());
-    assertEquals(0, Spawn.zombieChildren().size());
-  }
-
   @Test
   void exitCodesByExitAndBySignal() throws Exception {
     assertEquals(3, Spawn.helper("exit", "3").run());

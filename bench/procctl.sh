@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Process control: spawn latency against ProcessBuilder from a JVM with a large
+# pre-touched heap, spawn cost against the descriptor limit, and how soon the
+# end of a process that is not our child is noticed.
+set -euo pipefail
+build=$1
+quick=${2:-}
+heap=8g n=200 exits=10
+if [ "$quick" = --quick ]; then
+  heap=1g n=40 exits=3
+fi
+cp="$build/java/qor_java.jar:$build/java/procctl_bench.jar"
+run_java() { java -Djava.library.path="$build/lib" -cp "$cp" "$@"; }
+
+echo "spawn+wait of /bin/true, $n times each, heap $heap pre-touched"
+run_java -Xms$heap -Xmx$heap -XX:+AlwaysPreTouch ProcctlBench spawn $n
+
+# The highest limit this machine lets us set (raising the hard limit needs
+# CAP_SYS_RESOURCE, which a sandbox may not give).
+hard=$(ulimit -Hn)
+[ "$hard" = unlimited ] && hard=1048576
+low=$( (ulimit -n 1024 && run_java ProcctlBench spawn-only $n) | sed -n 's/^median=//p')
+high=$( (ulimit -n "$hard" && run_java ProcctlBench spawn-only $n) | sed -n 's/^median=//p')
+ratio=$(awk -v a="$high" -v b="$low" 'BEGIN { printf "%.2f", a / b }')
+echo "RESULT spawn+wait at RLIMIT_NOFILE $hard, median of $n | ${high} µs | at RLIMIT_NOFILE 1024: ${low} µs | $ratio | ≈ 1"
+
+"$build/bin/procctl_close_bench" 20000 $([ "$quick" = --quick ] && echo 10 || echo 50)
+
+echo "end of a detached (non-child) process noticed, $exits processes"
+run_java ProcctlBench exit $exits "$build/bin/proc_helper"
