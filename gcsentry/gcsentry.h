@@ -3,8 +3,10 @@
 // routines the library exports under their plain names.
 //
 // The source is the same for every build: it uses only JNI, JVMTI and the C
-// library, so that the 32-bit Windows build compiles it unchanged. Which
-// routines a build exports is decided by that build (see exports.txt).
+// library, so that the 32-bit Windows build compiles it unchanged. Agent_OnLoad
+// and the natives are exported everywhere; whether the callbacks, gcFinish and
+// failure are exported too is the build's choice, made in CMake through
+// GCSENTRY_ROUTINE (JNIEXPORT where they are, empty where they are not).
 #pragma once
 
 #include <jni.h>
@@ -35,8 +37,8 @@ extern std::uint64_t gcCount;
 
 extern "C" {
 // Agent_OnLoad is declared by jvmti.h; the natives by the header javac writes.
-JNIEXPORT void JNICALL cadenzGCFinishCallback(jvmtiEnv* env, ...);
-JNIEXPORT void JNICALL standardGCFinishCallback(jvmtiEnv* env);
-JNIEXPORT void gcFinish();
-JNIEXPORT void failure(const char* name);
+GCSENTRY_ROUTINE void JNICALL cadenzGCFinishCallback(jvmtiEnv* env, ...);
+GCSENTRY_ROUTINE void JNICALL standardGCFinishCallback(jvmtiEnv* env);
+GCSENTRY_ROUTINE void gcFinish();
+GCSENTRY_ROUTINE void failure(const char* name);
 }

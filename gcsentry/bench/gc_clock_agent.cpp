@@ -50,13 +50,13 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* /*options*/, vo
 }
 
 extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_gcsentry_bench_GcClock_finishCount(JNIEnv* /*env*/,
-                                                                                        jclass /*cls*/)
+                                                                                         jclass /*cls*/)
 {
     return finishCount.load(std::memory_order_acquire);
 }
 
 extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_gcsentry_bench_GcClock_lastFinishNanos(JNIEnv* /*env*/,
-                                                                                            jclass /*cls*/)
+                                                                                             jclass /*cls*/)
 {
     return lastFinishNanos.load(std::memory_order_relaxed);
 }

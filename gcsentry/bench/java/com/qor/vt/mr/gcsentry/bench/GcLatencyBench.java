@@ -86,7 +86,9 @@ public final class GcLatencyBench {
     }
   }
 
-  /** One collection: the two latencies in nanoseconds, or null when more than one collection ran. */
+  /**
+   * One collection: the two latencies in nanoseconds, or null when more than one collection ran.
+   */
   private static Long[] round() throws InterruptedException {
     // The waiter must be inside its wait before the collection starts.
     while (!armed) {
