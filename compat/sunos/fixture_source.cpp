@@ -1,8 +1,8 @@
 // The scripted source of the tests.
 #include "compat/sunos/fixture_source.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/dlpi.h>

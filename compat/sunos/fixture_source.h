@@ -12,7 +12,7 @@
 #include <vector>
 
 class FixtureSource final : public SunosSource {
-public:
+  public:
     struct KstatEntry {
         std::string module;
         int instance;
@@ -23,9 +23,9 @@ public:
         bool readFails;
     };
     struct Processor {
-        int state;       // a P_ state
+        int state; // a P_ state
         int clockMhz;
-        bool infoFails;  // processor_info fails for it
+        bool infoFails; // processor_info fails for it
     };
     struct Link {
         int openError = 0;
@@ -65,13 +65,13 @@ public:
 
 // Installs a source for the life of the object.
 class ScopedSource {
-public:
+  public:
     explicit ScopedSource(SunosSource& source) : previous_(sunos_set_source(&source)) {}
     ~ScopedSource() { sunos_set_source(previous_); }
     ScopedSource(const ScopedSource&) = delete;
     ScopedSource& operator=(const ScopedSource&) = delete;
 
-private:
+  private:
     SunosSource* previous_;
 };
 

@@ -30,7 +30,7 @@ hrtime_t nowNs()
 }
 
 class ChainBuilder final : public KstatBuilder {
-public:
+  public:
     explicit ChainBuilder(kstat_ctl_t* kc) : kc_(kc) {}
 
     bool add(const char* module, int instance, const char* name, uchar_t type, const void* data, size_t size,
@@ -70,7 +70,7 @@ public:
         return true;
     }
 
-private:
+  private:
     kstat_ctl_t* kc_;
     kstat_t* last_ = nullptr;
     kid_t kid_ = 0;

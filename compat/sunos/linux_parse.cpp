@@ -1,6 +1,7 @@
 // Parsers for /proc/stat, /proc/meminfo, /proc/cpuinfo and /proc/<pid>/stat and statm.
 #include "compat/sunos/linux_parse.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,7 +75,7 @@ bool parseCpuinfoMhz(const char* text, int processor, int* mhz)
             if (colon == nullptr) {
                 return false;
             }
-            *mhz = static_cast<int>(strtod(colon + 1, nullptr) + 0.5);
+            *mhz = static_cast<int>(lround(strtod(colon + 1, nullptr)));
             return true;
         }
     }

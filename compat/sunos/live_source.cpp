@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr size_t procStatSize = 256 * 1024;
+constexpr size_t procStatSize = size_t{256} * 1024;
 constexpr int maxCpus = 4096;
 
 uint32_t low32(uint64_t v)
@@ -50,7 +50,7 @@ bool readLine(const char* path, char* buffer, size_t size)
 }
 
 class LiveSource final : public SunosSource {
-public:
+  public:
     bool kstatChain(KstatBuilder& chain) override
     {
         auto* text = static_cast<char*>(malloc(procStatSize));
@@ -85,7 +85,7 @@ public:
     {
         char path[128];
         snprintf(path, sizeof path, "/sys/devices/system/cpu/cpu%d", id);
-        struct stat st{};
+        struct stat st {};
         if (id < 0 || stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) {
             return -1;
         }
@@ -148,7 +148,7 @@ public:
         info->pr_pgid = stat.pgrp;
         info->pr_sid = stat.session;
         snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
-        struct stat owner{};
+        struct stat owner {};
         if (::stat(path, &owner) == 0) {
             info->pr_uid = info->pr_euid = owner.st_uid;
             info->pr_gid = info->pr_egid = owner.st_gid;
@@ -186,7 +186,8 @@ public:
         bool found = false;
         for (struct if_nameindex* p = names; p->if_index != 0 && !found; p++) {
             const char* rest = p->if_name + length;
-            if (strncmp(p->if_name, device, length) == 0 && *rest != '\0' && strspn(rest, "0123456789") == strlen(rest)) {
+            if (strncmp(p->if_name, device, length) == 0 && *rest != '\0' &&
+                strspn(rest, "0123456789") == strlen(rest)) {
                 found = true;
             }
         }
@@ -233,7 +234,7 @@ public:
         return reply;
     }
 
-private:
+  private:
     static uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
 
     static DlpiReply error(uint32_t dlError)
@@ -261,7 +262,7 @@ private:
 
     static int clockMhz(processorid_t id)
     {
-        static constexpr size_t cpuinfoSize = 512 * 1024;
+        static constexpr size_t cpuinfoSize = size_t{512} * 1024;
         int mhz = 0;
         auto* text = static_cast<char*>(malloc(cpuinfoSize));
         if (text != nullptr && sunos_read_file("/proc/cpuinfo", text, cpuinfoSize) > 0 &&

@@ -118,7 +118,8 @@ long sunos_read_file(const char* path, char* buffer, size_t size)
 
 extern "C" {
 
-int open(const char* path, int flags, ...)
+// The C library names the parameters differently.
+int open(const char* path, int flags, ...) // NOLINT(readability-inconsistent-declaration-parameter-name)
 {
     mode_t mode = 0;
     if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {

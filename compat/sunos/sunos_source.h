@@ -14,11 +14,11 @@
 
 // Collects the entries of a kstat chain in order; the data are copied.
 class KstatBuilder {
-public:
+  public:
     virtual bool add(const char* module, int instance, const char* name, uchar_t type, const void* data, size_t size,
                      uint_t ndata, bool readFails) = 0;
 
-protected:
+  protected:
     ~KstatBuilder() = default;
 };
 
@@ -33,12 +33,12 @@ struct DlpiReply {
     Kind kind;
     uint32_t dlError;
     uint32_t primitive;
-    uint32_t addrLength;        // bind acknowledgement: length of the DLSAP address
-    unsigned char addr[64];     // and its bytes (only the first 64 are carried)
+    uint32_t addrLength;    // bind acknowledgement: length of the DLSAP address
+    unsigned char addr[64]; // and its bytes (only the first 64 are carried)
 };
 
 class SunosSource {
-public:
+  public:
     // The kstat chain, entry by entry; false when the statistics cannot be opened.
     virtual bool kstatChain(KstatBuilder& chain) = 0;
     // A sysconf value that differs from the machine's own; false to use the machine's.
@@ -56,7 +56,7 @@ public:
     virtual DlpiReply linkAttach(const char* device, uint32_t ppa) = 0;
     virtual DlpiReply linkBind(const char* device, uint32_t ppa, uint32_t sap) = 0;
 
-protected:
+  protected:
     ~SunosSource() = default;
 };
 

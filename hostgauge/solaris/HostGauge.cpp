@@ -82,7 +82,7 @@ int getFreeMemSnapshot(mem_info_t* snapshot)
         }
         const auto* named = static_cast<const kstat_named_t*>(buffer);
         for (size_t i = 0; i < records; i++) {
-            if (strncmp(named[i].name, "freemem", KSTAT_STRLEN) != 0) {
+            if (strncmp(named[i].name, "freemem", sizeof "freemem") != 0) {
                 continue;
             }
             switch (named[i].data_type) {
@@ -110,28 +110,26 @@ int getFreeMemSnapshot(mem_info_t* snapshot)
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initStats(JNIEnv* /*env*/, jobject /*self*/,
-                                                                            jint /*unused*/)
+                                                                             jint /*unused*/)
 {
     return 0;
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeStats(JNIEnv* /*env*/, jobject /*self*/,
-                                                                                jint /*unused*/)
+                                                                                 jint /*unused*/)
 {
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(JNIEnv* /*env*/,
-                                                                                     jobject /*self*/,
-                                                                                     jint /*unused*/,
-                                                                                     jbyteArray /*state*/)
+JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(JNIEnv* /*env*/, jobject /*self*/,
+                                                                                      jint /*unused*/,
+                                                                                      jbyteArray /*state*/)
 {
     return 0;
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getCpuUtilization(JNIEnv* env, jobject /*self*/,
-                                                                                    jint /*unused*/,
-                                                                                    jbyteArray state)
+                                                                                     jint /*unused*/, jbyteArray state)
 {
     // The previous sample takes the array's first 16 bytes; a missing or
     // shorter array cannot hold it and is left alone.
@@ -156,23 +154,21 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getCpuUtiliza
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeCpuUtilization(JNIEnv* /*env*/,
-                                                                                         jobject /*self*/,
-                                                                                         jint /*unused*/,
-                                                                                         jbyteArray /*state*/)
+                                                                                          jobject /*self*/,
+                                                                                          jint /*unused*/,
+                                                                                          jbyteArray /*state*/)
 {
     return 0;
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initFreeMemory(JNIEnv* /*env*/, jobject /*self*/,
-                                                                                 jint /*unused*/,
-                                                                                 jbyteArray /*state*/)
+                                                                                  jint /*unused*/, jbyteArray /*state*/)
 {
     return 0;
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getFreeMemory(JNIEnv* /*env*/, jobject /*self*/,
-                                                                                jint /*unused*/,
-                                                                                jbyteArray /*state*/)
+                                                                                 jint /*unused*/, jbyteArray /*state*/)
 {
     mem_info_t snapshot{};
     if (getFreeMemSnapshot(&snapshot) != 0) {
@@ -182,10 +178,9 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getFreeMemory
     return static_cast<jint>(snapshot.freemem * pageKb);
 }
 
-JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeFreeMemory(JNIEnv* /*env*/,
-                                                                                     jobject /*self*/,
-                                                                                     jint /*unused*/,
-                                                                                     jbyteArray /*state*/)
+JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeFreeMemory(JNIEnv* /*env*/, jobject /*self*/,
+                                                                                      jint /*unused*/,
+                                                                                      jbyteArray /*state*/)
 {
     return 0;
 }

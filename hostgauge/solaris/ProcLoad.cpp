@@ -34,14 +34,14 @@ double usageSeconds(const struct rusage& usage)
 
 double currentUsage()
 {
-    struct rusage usage{};
+    struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usageSeconds(usage);
 }
 
 double currentTime()
 {
-    struct timeval now{};
+    struct timeval now {};
     gettimeofday(&now, nullptr);
     return timevalSeconds(now);
 }
@@ -94,7 +94,7 @@ int averagePercent(double usage, double now, double createTime, int processors)
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initProcLoadUtilization(JNIEnv* /*env*/,
-                                                                                          jobject /*self*/)
+                                                                                           jobject /*self*/)
 {
     getrusage(RUSAGE_SELF, &createUsage);
     getrusage(RUSAGE_SELF, &lastUsage);
@@ -112,7 +112,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initProcLoadU
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getProcLoadUtilization(JNIEnv* /*env*/,
-                                                                                         jobject /*self*/)
+                                                                                          jobject /*self*/)
 {
     double usage = currentUsage();
     double now = currentTime();
@@ -123,7 +123,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getProcLoadUt
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getAverageProcLoadUtilization(JNIEnv* /*env*/,
-                                                                                                jobject /*self*/)
+                                                                                                 jobject /*self*/)
 {
     return averagePercent(currentUsage(), currentTime(), fullCreateTime, nProcessors);
 }

@@ -122,7 +122,7 @@ JNIEXPORT void JNICALL Java_com_qor_vt_mr_hostscout_unix_UnixHostScout_getMemInf
 }
 
 JNIEXPORT void JNICALL Java_com_qor_vt_mr_hostscout_process_ProcessDetectorImpl__1updateProcessStats(JNIEnv* env,
-                                                                                                    jobject self)
+                                                                                                     jobject self)
 {
     jclass cls = env->GetObjectClass(self);
     jfieldID residentField = env->GetFieldID(cls, "residentSizeKb", "J");

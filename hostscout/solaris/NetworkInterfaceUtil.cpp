@@ -248,9 +248,9 @@ char* doAtoE(const char* source, char* target)
 extern "C" {
 
 JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun(JNIEnv* env,
-                                                                                                 jclass /*cls*/,
-                                                                                                 jobjectArray devices,
-                                                                                                 jintArray ppas)
+                                                                                                   jclass /*cls*/,
+                                                                                                   jobjectArray devices,
+                                                                                                   jintArray ppas)
 {
     if (devices == nullptr) {
         traceLabel(entryName, "jobjArr argument is NULL");
@@ -331,8 +331,8 @@ JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceU
 }
 
 JNIEXPORT void JNICALL Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_enableNativeTracing(JNIEnv* /*env*/,
-                                                                                              jclass /*cls*/,
-                                                                                              jboolean on)
+                                                                                                jclass /*cls*/,
+                                                                                                jboolean on)
 {
     isTraceEnabled = on == 1 ? 1 : 0;
 }

@@ -7,14 +7,13 @@
 
 struct TestJni::Object {
     enum Kind { Class, Instance, String, ByteArray, IntArray, ObjectArray } kind;
-    std::string text;           // class name or string
-    std::vector<Field> fields;  // instance fields; the class shares the instance's layout
-    Object* cls = nullptr;      // an instance's class
+    std::string text;          // class name or string
+    std::vector<Field> fields; // instance fields; the class shares the instance's layout
+    Object* cls = nullptr;     // an instance's class
     std::vector<jbyte> bytes;
     std::vector<jint> ints;
     std::vector<Object*> elements;
 };
-
 
 TestJni::TestJni()
 {

@@ -11,7 +11,7 @@
 #include <vector>
 
 class TestJni {
-public:
+  public:
     struct Field {
         std::string name;
         std::string signature;
@@ -50,7 +50,7 @@ public:
     // Array elements and string characters handed out and not released.
     int pinned() const { return pinned_; }
 
-private:
+  private:
     struct Object;
     Object* add(std::unique_ptr<Object> object);
     static TestJni& self(JNIEnv* env);

@@ -16,7 +16,10 @@ public class HostGauge {
 
   public native int initCpuUtilization(int unused, byte[] state);
 
-  /** Busy percentage since the sample stored in state, which then holds the new sample; -2 on failure. */
+  /**
+   * Busy percentage since the sample stored in state, which then holds the new sample; -2 on
+   * failure.
+   */
   public native int getCpuUtilization(int unused, byte[] state);
 
   public native int finalizeCpuUtilization(int unused, byte[] state);
