@@ -4,10 +4,10 @@
 #include "compat/sunos/sunos_source.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <kstat.h>
 
 namespace {
@@ -24,9 +24,8 @@ struct KstatNode {
 
 hrtime_t nowNs()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<hrtime_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 class ChainBuilder final : public KstatBuilder {

@@ -46,6 +46,22 @@ int parseProcStatCpus(const char* text, LinuxCpuTicks* out, int max)
     return count;
 }
 
+bool parseProcStatBtime(const char* text, uint64_t* seconds)
+{
+    for (const char* line = text; line != nullptr && *line != '\0'; line = nextLine(line)) {
+        if (startsWith(line, "btime ")) {
+            char* end = nullptr;
+            uint64_t value = strtoull(line + 6, &end, 10);
+            if (end == line + 6) {
+                return false;
+            }
+            *seconds = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool parseMeminfoKb(const char* text, const char* key, uint64_t* kb)
 {
     size_t keyLength = strlen(key);

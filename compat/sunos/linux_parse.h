@@ -16,6 +16,9 @@ struct LinuxCpuTicks {
 // returns how many were stored, at most max.
 int parseProcStatCpus(const char* text, LinuxCpuTicks* out, int max);
 
+// The boot time of /proc/stat ("btime"), in seconds since the epoch.
+bool parseProcStatBtime(const char* text, uint64_t* seconds);
+
 // The value of "<key>:" in /proc/meminfo, in kB.
 bool parseMeminfoKb(const char* text, const char* key, uint64_t* kb);
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <net/if.h>
 #include <sys/dlpi.h>
 #include <sys/ioctl.h>
@@ -251,13 +250,17 @@ class LiveSource final : public SunosSource {
         return n > 0 && n < IFNAMSIZ;
     }
 
+    // Seconds since the epoch at boot, the "btime" of /proc/stat; 0 if unknown.
     static long long bootTime()
     {
-        timespec now{};
-        timespec up{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        clock_gettime(CLOCK_BOOTTIME, &up);
-        return static_cast<long long>(now.tv_sec - up.tv_sec);
+        static constexpr size_t statSize = size_t{64} * 1024;
+        auto* text = static_cast<char*>(malloc(statSize));
+        uint64_t seconds = 0;
+        if (text != nullptr && sunos_read_file("/proc/stat", text, statSize) > 0) {
+            parseProcStatBtime(text, &seconds);
+        }
+        free(text);
+        return static_cast<long long>(seconds);
     }
 
     static int clockMhz(processorid_t id)

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -245,6 +246,8 @@ TEST(LiveSource, OwnPsinfoAndProcessorsAndPlatform)
     EXPECT_GT(info.pr_rssize, 0U);
     EXPECT_GE(info.pr_size, info.pr_rssize);
     EXPECT_GE(info.pr_nlwp, 1);
+    EXPECT_GT(info.pr_start.tv_sec, 1000000000) << "started after boot, in seconds since the epoch";
+    EXPECT_LE(info.pr_start.tv_sec, time(nullptr));
 
     EXPECT_EQ(P_ONLINE, p_online(0, P_STATUS)) << "the boot processor is online";
     EXPECT_EQ(-1, p_online(1 << 20, P_STATUS));

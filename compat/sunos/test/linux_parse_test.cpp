@@ -31,6 +31,14 @@ TEST(ParseProcStat, PerProcessorLinesOnlyWithShortLinesTolerated)
     EXPECT_EQ(1, parseProcStatCpus(text, t, 1)) << "never more than the room";
 }
 
+TEST(ParseProcStat, BootTime)
+{
+    uint64_t seconds = 0;
+    ASSERT_TRUE(parseProcStatBtime("cpu  1 2 3 4\nintr 5 6\nbtime 1765090000\nprocesses 42\n", &seconds));
+    EXPECT_EQ(1765090000U, seconds);
+    EXPECT_FALSE(parseProcStatBtime("cpu  1 2 3 4\n", &seconds));
+}
+
 TEST(ParseMeminfo, ValueOfTheExactKey)
 {
     const char* text = "MemTotal:       24591268 kB\nMemFree:        23914220 kB\nMemAvailable:   23900000 kB\n";
