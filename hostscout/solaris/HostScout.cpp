@@ -105,11 +105,24 @@ JNIEXPORT void JNICALL Java_com_qor_vt_mr_hostscout_unix_UnixHostScout_getCpuInf
         fflush(stdout);
     }
 
+    // A field the class lacks leaves its lookup error pending for Java to
+    // see; nothing is written through a missing field.
     jclass cls = env->GetObjectClass(self);
-    env->SetIntField(self, env->GetFieldID(cls, "cpus", "I"), online);
-    env->SetIntField(self, env->GetFieldID(cls, "mhz", "I"), mhz);
+    jfieldID cpusField = env->GetFieldID(cls, "cpus", "I");
+    if (cpusField == nullptr) {
+        return;
+    }
+    env->SetIntField(self, cpusField, online);
+    jfieldID mhzField = env->GetFieldID(cls, "mhz", "I");
+    if (mhzField == nullptr) {
+        return;
+    }
+    env->SetIntField(self, mhzField, mhz);
     if (isf != 0.0F) {
-        env->SetFloatField(self, env->GetFieldID(cls, "isf", "F"), isf);
+        jfieldID isfField = env->GetFieldID(cls, "isf", "F");
+        if (isfField != nullptr) {
+            env->SetFloatField(self, isfField, isf);
+        }
     }
 }
 
@@ -118,7 +131,10 @@ JNIEXPORT void JNICALL Java_com_qor_vt_mr_hostscout_unix_UnixHostScout_getMemInf
     auto pageSize = static_cast<jlong>(sysconf(_SC_PAGESIZE));
     auto pages = static_cast<jlong>(sysconf(_SC_PHYS_PAGES));
     jclass cls = env->GetObjectClass(self);
-    env->SetLongField(self, env->GetFieldID(cls, "membytes", "J"), pageSize * pages);
+    jfieldID membytesField = env->GetFieldID(cls, "membytes", "J");
+    if (membytesField != nullptr) {
+        env->SetLongField(self, membytesField, pageSize * pages);
+    }
 }
 
 JNIEXPORT void JNICALL Java_com_qor_vt_mr_hostscout_process_ProcessDetectorImpl__1updateProcessStats(JNIEnv* env,

@@ -116,6 +116,19 @@ TEST_F(HostScoutTest, MemoryIsPageSizeTimesPagesIn64Bits)
     EXPECT_EQ(8192LL * 3 * 1024 * 1024, jni.field(object, "membytes").j);
 }
 
+TEST_F(HostScoutTest, ClassWithoutTheFieldsGetsTheLookupErrorNotACrash)
+{
+    fixture.sysconfValues[_SC_NPROCESSORS_CONF] = 0;
+    jobject object = jni.newObject({{"cpus", "I"}});
+    Java_com_qor_vt_mr_hostscout_unix_UnixHostScout_getCpuInfo(jni.env(), object);
+    EXPECT_EQ(1, jni.field(object, "cpus").writes);
+    EXPECT_EQ("java/lang/NoSuchFieldError", jni.exceptionClass());
+    jni.clearException();
+    Java_com_qor_vt_mr_hostscout_unix_UnixHostScout_getMemInfo(jni.env(), object);
+    EXPECT_EQ("java/lang/NoSuchFieldError", jni.exceptionClass());
+    EXPECT_EQ(0, jni.callsWithPendingException());
+}
+
 TEST_F(HostScoutTest, ProcessSizesComeFromPsinfoWidenedWithoutSign)
 {
     psinfo(4242, 0xFFFFFFF0U, 0x80000000U);
