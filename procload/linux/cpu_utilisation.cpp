@@ -12,6 +12,7 @@
 #include "procload/procload_log.h"
 #include "procload/slot_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -85,25 +86,29 @@ void countEntry(int32_t snapshotCount, int32_t pid)
     }
 }
 
-// The same for every thread of a process known only by its thread count.
+// The same for the threads of a process known only by their number: entry k
+// warns for the process when k passes the threshold and for the batch when
+// the entries counted before it and k do. Only the entries that can warn are
+// visited, and only until the budget is spent.
 void countThreads(int64_t threads, int32_t pid)
 {
-    bool mayWarn = threads > EXCESS_THREAD_THRESHOLD ||
-                   (enableStatFileHistoryInfo != 0 && statFileHistoryCounted + threads > EXCESS_THREAD_THRESHOLD);
-    if (!mayWarn || excessThreadCounter >= EXCESS_THREAD_BUDGET) {
-        if (enableStatFileHistoryInfo != 0) {
-            int64_t counted = statFileHistoryCounted + (threads > 0 ? threads : 0);
-            statFileHistoryCounted =
-                static_cast<int32_t>(counted < STAT_FILE_HISTORY_SIZE ? counted : STAT_FILE_HISTORY_SIZE);
-        }
-        return;
+    const bool batch = enableStatFileHistoryInfo != 0;
+    const int64_t before = statFileHistoryCounted;
+    int64_t first = EXCESS_THREAD_THRESHOLD + 1;
+    if (batch) {
+        first = std::max<int64_t>(1, std::min<int64_t>(first, EXCESS_THREAD_THRESHOLD + 1 - before));
     }
-    for (int64_t k = 1; k <= threads; k++) {
-        if (excessThreadCounter >= EXCESS_THREAD_BUDGET) {
-            countThreads(threads - k + 1, pid); // only the counting is left
-            return;
+    for (int64_t k = first; k <= threads && excessThreadCounter < EXCESS_THREAD_BUDGET; k++) {
+        if (k > EXCESS_THREAD_THRESHOLD && excessThreadCounter < EXCESS_THREAD_BUDGET) {
+            excessWarning(1, pid);
         }
-        countEntry(static_cast<int32_t>(k < THREAD_SNAPSHOT_SIZE ? k : THREAD_SNAPSHOT_SIZE), pid);
+        if (batch && before + k > EXCESS_THREAD_THRESHOLD && excessThreadCounter < EXCESS_THREAD_BUDGET) {
+            excessWarning(2, pid);
+        }
+    }
+    if (batch) {
+        statFileHistoryCounted =
+            static_cast<int32_t>(std::min<int64_t>(before + std::max<int64_t>(threads, 0), STAT_FILE_HISTORY_SIZE));
     }
 }
 

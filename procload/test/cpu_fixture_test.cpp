@@ -225,6 +225,21 @@ TEST_F(Meter, TaskLayoutWarnsFromTheThreadCountInOneBatch)
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(excessWarnings(out), 6) << out;
     EXPECT_NE(out.find("(2) - Excessive thread creation"), std::string::npos);
+
+    // Two processes of 600 threads in one batch: the batch passes 1000 within
+    // the second one, which warns for the batch only, until the budget is spent.
+    excessThreadCounter = 0;
+    proc.taskProcess({.pid = PID + 1, .utime = 10, .threads = 600});
+    proc.taskProcess({.pid = PID + 2, .utime = 10, .threads = 600});
+    int32_t ids[] = {PID + 1, PID + 2};
+    double load[2];
+    testing::internal::CaptureStdout();
+    getProcLoadLast(2, ids, load);
+    fflush(stdout);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(excessWarnings(out), 10) << out;
+    EXPECT_EQ(out.find("(1)"), std::string::npos) << out;
+    EXPECT_NE(out.find("(2) - Excessive thread creation. id=" + std::to_string(PID + 2) + "\n"), std::string::npos);
 }
 
 TEST_F(Meter, DescendantsAreChildrenAndGroupMembersButNotTheProcessItself)
