@@ -134,6 +134,18 @@ int32_t confirmProcessActive(int32_t processId)
     return 0;
 }
 
+// Reads a clock in nanoseconds; answers clock_gettime's return code. The
+// value's type is the one clock_gettime itself takes.
+template <typename Value> static int readClock(int (*get)(clockid_t, Value*), clockid_t clock, uint64_t* nanos)
+{
+    Value value{};
+    int rc = get(clock, &value);
+    if (rc == 0) {
+        *nanos = static_cast<uint64_t>(value.tv_sec) * 1000000000U + static_cast<uint64_t>(value.tv_nsec);
+    }
+    return rc;
+}
+
 double RTP_getThreadCPU_Ticks(int32_t processId, int64_t thread)
 {
     PROCLOAD_DEBUG("%s %s %s processID=%d threadID=%ld\n", "RTP_getThreadCPU_Ticks", "ENTER", processId,
@@ -147,10 +159,10 @@ double RTP_getThreadCPU_Ticks(int32_t processId, int64_t thread)
         clockid_t clock;
         rc1 = pthread_getcpuclockid(static_cast<pthread_t>(thread), &clock);
         if (rc1 == 0) {
-            timespec ts{};
-            rc2 = clock_gettime(clock, &ts);
+            uint64_t nanos = 0;
+            rc2 = readClock(clock_gettime, clock, &nanos);
             if (rc2 == 0) {
-                seconds = static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1000000000.0;
+                seconds = static_cast<double>(nanos) / 1000000000.0;
             }
         }
     }
@@ -170,12 +182,8 @@ bool readProcessCpuNanos(int32_t pid, uint64_t* nanos)
     if (pid <= 0) {
         return false; // pid 0 would name the calling process
     }
-    if (procRoot == defaultProcRoot) {
-        timespec ts{};
-        if (clock_gettime(processCpuClock(pid), &ts) == 0) {
-            *nanos = static_cast<uint64_t>(ts.tv_sec) * 1000000000U + static_cast<uint64_t>(ts.tv_nsec);
-            return true;
-        }
+    if (procRoot == defaultProcRoot && readClock(clock_gettime, processCpuClock(pid), nanos) == 0) {
+        return true;
     }
     char path[PATH_SIZE];
     snprintf(path, sizeof(path), "%s/%d/stat", procRoot, pid);

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,19 +21,24 @@ using namespace procload_test;
 
 namespace {
 
-uint64_t cpuNanos(clockid_t clock)
+// CPU time of the calling thread (RUSAGE_THREAD) or of this process
+// (RUSAGE_SELF) as the kernel accounts it, in nanoseconds.
+uint64_t cpuNanos(int who)
 {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000U + static_cast<uint64_t>(ts.tv_nsec);
+    rusage usage{};
+    getrusage(who, &usage);
+    auto micros = [](const timeval& t) {
+        return static_cast<uint64_t>(t.tv_sec) * 1000000U + static_cast<uint64_t>(t.tv_usec);
+    };
+    return (micros(usage.ru_utime) + micros(usage.ru_stime)) * 1000U;
 }
 
 // Burns CPU on the calling thread until it has used the given time.
 void spinFor(uint64_t nanos)
 {
-    uint64_t start = cpuNanos(CLOCK_THREAD_CPUTIME_ID);
+    uint64_t start = cpuNanos(RUSAGE_THREAD);
     volatile uint64_t sink = 0;
-    while (cpuNanos(CLOCK_THREAD_CPUTIME_ID) - start < nanos) {
+    while (cpuNanos(RUSAGE_THREAD) - start < nanos) {
         sink = sink + 1;
     }
 }
@@ -65,16 +72,13 @@ TEST_F(Live, ProcessFigureFollowsTheKernelProcessClock)
     int32_t self = getpid();
     double load = 0.0;
     getProcLoadLast(1, &self, &load);
-    uint64_t clock0 = cpuNanos(CLOCK_PROCESS_CPUTIME_ID);
-    timespec wall0{};
-    clock_gettime(CLOCK_MONOTONIC, &wall0);
+    uint64_t clock0 = cpuNanos(RUSAGE_SELF);
+    auto wall0 = std::chrono::steady_clock::now();
     std::thread worker(spinFor, 200000000);
     worker.join();
     getProcLoadLast(1, &self, &load);
-    uint64_t clock1 = cpuNanos(CLOCK_PROCESS_CPUTIME_ID);
-    timespec wall1{};
-    clock_gettime(CLOCK_MONOTONIC, &wall1);
-    double wall = static_cast<double>(wall1.tv_sec - wall0.tv_sec) + (wall1.tv_nsec - wall0.tv_nsec) / 1e9;
+    uint64_t clock1 = cpuNanos(RUSAGE_SELF);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     double reference = static_cast<double>(clock1 - clock0) / 1e9 / wall / nProcessors * 100.0;
     // The figure and the reference cover nearly the same interval.
     EXPECT_NEAR(load, reference, 2.0 + reference * 0.05);
@@ -132,8 +136,7 @@ TEST_F(Live, ClocksOfThreadAndProcess)
     double thread0 = RTP_getThreadCPU_Ticks(getpid(), handle);
     double process0 = RTP_getProcLoad_Ticks(getpid());
     spinFor(50000000);
-    struct timespec pause = {0, 300000000};
-    nanosleep(&pause, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     double thread1 = RTP_getThreadCPU_Ticks(getpid(), handle);
     double process1 = RTP_getProcLoad_Ticks(getpid());
     stop = true;

@@ -10,17 +10,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
+// CPU time of the calling thread, in nanoseconds.
 uint64_t threadCpuNanos()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000U + static_cast<uint64_t>(ts.tv_nsec);
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    uint64_t micros = static_cast<uint64_t>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000U +
+                      static_cast<uint64_t>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    return micros * 1000U;
 }
 
 void* spin(void* /*arg*/)
@@ -60,8 +63,7 @@ void* churn(void* /*arg*/)
         if (pthread_create(&worker, nullptr, spinBriefly, nullptr) == 0) {
             pthread_join(worker, nullptr);
         }
-        timespec pause = {idleMillis / 1000, (idleMillis % 1000) * 1000000};
-        nanosleep(&pause, nullptr);
+        usleep(static_cast<useconds_t>(idleMillis) * 1000U);
     }
     return nullptr;
 }
