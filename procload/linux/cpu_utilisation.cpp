@@ -201,6 +201,12 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
         fflush(stdout);
     }
     const bool sinceCreation = sameTime(refTime, *createTime);
+    if (enableStatFileHistoryInfo != 0 && countedInBatch(myProc->pid)) {
+        // Counted already, for an earlier occurrence in this batch: nothing is
+        // read, so the total, the time and the snapshot stay as that left them.
+        PROCLOAD_DEBUG("%s %s %s CPU=%f%% for processID=%d\n", getCPULabel, "EXIT", 0.0, processID);
+        return 0.0;
+    }
 
     // The process's own stat: its start time and thread count, and which
     // layout this kernel has.
@@ -238,12 +244,6 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
     const uint64_t base = sinceCreation ? 0 : *oldTime;
     uint64_t total = *oldTime;
     timeval now{};
-    if (enableStatFileHistoryInfo != 0 && countedInBatch(myProc->pid)) {
-        // Counted already, for an earlier occurrence in this batch: nothing is
-        // read, so the total, the time and the snapshot stay as that left them.
-        PROCLOAD_DEBUG("%s %s %s CPU=%f%% for processID=%d\n", getCPULabel, "EXIT", 0.0, processID);
-        return 0.0;
-    }
     if (layout == PROC_LAYOUT_TASK) {
         if (!readProcessCpuNanos(myProc->pid, &total)) {
             PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");

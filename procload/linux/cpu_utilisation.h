@@ -26,7 +26,8 @@ extern "C" {
 // One process: refTime equal to createTime asks since creation, else since
 // lastTime. The running total oldTime and the times are in the process's slot
 // (or the library's own globals); startTime is the start time of the process
-// the slot last saw.
+// the slot last saw. The running total, and myProc's ticks rebuilt from it,
+// count nanoseconds of CPU time.
 JNIEXPORT double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStatRecord* myProc,
                         int32_t processID, timeval refTime, const timeval* createTime, timeval* lastTime,
                         uint64_t* oldTime, uint64_t* startTime);
