@@ -182,7 +182,8 @@ bool readProcessCpuNanos(int32_t pid, uint64_t* nanos)
     if (pid <= 0) {
         return false; // pid 0 would name the calling process
     }
-    if (procRoot == defaultProcRoot && readClock(clock_gettime, processCpuClock(pid), nanos) == 0) {
+    // The clock belongs to the live system: a fixture tree is read from its files.
+    if (strcmp(procRoot, defaultProcRoot) == 0 && readClock(clock_gettime, processCpuClock(pid), nanos) == 0) {
         return true;
     }
     char path[PATH_SIZE];

@@ -147,6 +147,12 @@ TEST_F(Live, ClocksOfThreadAndProcess)
     EXPECT_GE(process1 - process0, thread1 - thread0);
     EXPECT_EQ(RTP_getThreadCPU_Ticks(getpid(), 0), 0.0);
     EXPECT_EQ(RTP_getProcLoad_Ticks(0), 0.0);
+
+    // On the live system the process figure comes from the process CPU clock,
+    // finer than the ticks of the stat file (a tick is 10 ms).
+    uint64_t nanos = 0;
+    ASSERT_TRUE(readProcessCpuNanos(getpid(), &nanos));
+    EXPECT_NE(nanos % NANOS_PER_TICK, 0U) << nanos;
 }
 
 TEST_F(Live, LivenessLayoutAndIds)
