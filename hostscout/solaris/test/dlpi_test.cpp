@@ -237,9 +237,9 @@ TEST(DoAtoE, TranslatesIncludingTheTerminator)
 
 TEST(DoAtoE, WholeTableAgreesWithTheCodePageOfTheCLibrary)
 {
-    // The C library's IBM1047 maps LF to 0x25 and NEL (0x85) to 0x15; the
+    // The C library's code page 1047 maps LF to 0x25 and NEL (0x85) to 0x15; the
     // table here has newline as NL (0x15), and so NEL as 0x25.
-    iconv_t cd = iconv_open("IBM1047", "ISO-8859-1");
+    iconv_t cd = iconv_open("CP1047", "ISO-8859-1");
     ASSERT_NE(reinterpret_cast<iconv_t>(-1), cd);
     for (int c = 1; c < 256; c++) {
         char in[1] = {static_cast<char>(c)};
