@@ -78,11 +78,14 @@ endfunction()
 #               [NATIVE <library targets...>])
 # Compiles the JUnit 5 test classes against the product classes and runs each
 # class as its own CTest test in a real JVM.  The tests learn the JVM, the
-# class path, the library directory and the helper programs' directory from system properties, so they can
+# class path, the library directory and the helper programs' directory.
+# Every test jar also holds com.qor.vt.testing.Command, which runs a command
+# (a child JVM, a tool) to its end from system properties, so they can
 # start child JVMs of their own.
 function(add_java_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;CLASSES;NATIVE" ${ARGN})
-  add_jar(${name} SOURCES ${ARG_SOURCES} INCLUDE_JARS qor_java ${QOR_JUNIT_JAR}
+  add_jar(${name} SOURCES ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/common/test/java/com/qor/vt/testing/Command.java
+          INCLUDE_JARS qor_java ${QOR_JUNIT_JAR}
           OUTPUT_DIR ${CMAKE_BINARY_DIR}/java)
   get_target_property(test_jar ${name} JAR_FILE)
   get_target_property(product_jar qor_java JAR_FILE)

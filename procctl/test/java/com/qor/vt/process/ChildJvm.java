@@ -1,16 +1,13 @@
 package com.qor.vt.process;
 
 import static org.junit.jupiter.api.Assertions.assertTrue;
-import static org.junit.jupiter.api.Assertions.fail;
 
-import java.io.ByteArrayOutputStream;
-import java.io.IOException;
-import java.io.InputStream;
+import com.qor.vt.testing.Command;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
+import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.concurrent.TimeUnit;
 
 /** Runs {@link ChildMain} in a fresh JVM with a chosen environment and collects what it wrote. */
 final class ChildJvm {
@@ -44,46 +41,20 @@ final class ChildJvm {
     command.addAll(List.of(
         JAVA, "-cp", classPath, "-Djava.library.path=" + LIB_DIR, ChildMain.class.getName()));
     command.addAll(List.of(args));
-    ProcessBuilder builder = new ProcessBuilder(command);
-    Map<String, String> env = builder.environment();
-    env.keySet().removeIf(k -> k.startsWith("LC_") || k.equals("LANG") || k.equals("LANGUAGE"));
-    env.remove("__JNI_PROCESS_DEBUG");
-    env.remove("$$TRACE");
-    env.remove("__JNI_PROCESS_ENTRYEXIT");
-    changes.forEach((k, v) -> {
-      if (v == null) {
-        env.remove(k);
-      } else {
-        env.put(k, v);
+    Map<String, String> env = new HashMap<>();
+    for (String name : System.getenv().keySet()) {
+      if (name.startsWith("LC_") || name.equals("LANG") || name.equals("LANGUAGE")) {
+        env.put(name, null);
       }
-    });
-    try {
-      Process process = builder.start();
-      process.getOutputStream().close();
-      ByteArrayOutputStream err = new ByteArrayOutputStream();
-      Thread errReader = new Thread(() -> copy(process.getErrorStream(), err));
-      errReader.start();
-      ByteArrayOutputStream out = new ByteArrayOutputStream();
-      copy(process.getInputStream(), out);
-      if (!process.waitFor(120, TimeUnit.SECONDS)) {
-        process.destroyForcibly().waitFor();
-        fail("child JVM did not end: " + command);
-      }
-      errReader.join();
-      Result result = new Result(process.exitValue(), out.toString(StandardCharsets.ISO_8859_1),
-          err.toString(StandardCharsets.ISO_8859_1));
-      assertTrue(result.exitCode() == 0, () -> "child JVM failed: " + result);
-      return result;
-    } catch (IOException | InterruptedException e) {
-      throw new AssertionError(e);
     }
-  }
-
-  private static void copy(InputStream in, ByteArrayOutputStream out) {
-    try (in) {
-      in.transferTo(out);
-    } catch (IOException e) {
-      throw new AssertionError(e);
-    }
+    env.put("__JNI_PROCESS_DEBUG", null);
+    env.put("$$TRACE", null);
+    env.put("__JNI_PROCESS_ENTRYEXIT", null);
+    env.putAll(changes);
+    Command.Result ran = Command.run(command, env, 120);
+    Result result = new Result(
+        ran.exitCode(), ran.out(StandardCharsets.ISO_8859_1), ran.err(StandardCharsets.ISO_8859_1));
+    assertTrue(result.exitCode() == 0, () -> "child JVM failed: " + result);
+    return result;
   }
 }

@@ -4,9 +4,13 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import com.qor.vt.process.exception.InvalidFileException;
+import com.qor.vt.testing.Command;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
+import java.util.List;
+import java.util.Map;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -17,17 +21,18 @@ class RootAccountTest {
 
   @BeforeEach
   void needsRoot() throws Exception {
-    String uid =
-        new String(new ProcessBuilder("id", "-u").start().getInputStream().readAllBytes()).trim();
+    String uid = output("id", "-u");
     assumeTrue(uid.equals("0"),
         "skipped: switching user and group needs root (running as uid " + uid + ")");
     Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxrwxrwx"));
   }
 
-  private static int id(String name, String flag) throws Exception {
-    return Integer.parseInt(
-        new String(new ProcessBuilder("id", flag, name).start().getInputStream().readAllBytes())
-            .trim());
+  private static String output(String... command) {
+    return Command.run(List.of(command), Map.of(), 30).out(StandardCharsets.UTF_8).trim();
+  }
+
+  private static int id(String name, String flag) {
+    return Integer.parseInt(output("id", flag, name));
   }
 
   @Test
@@ -43,16 +48,12 @@ class RootAccountTest {
     Spawn s = Spawn.helper("ids");
     s.user = "nobody";
     s.group = "daemon";
-    String gid = new String(
-        new ProcessBuilder("getent", "group", "daemon").start().getInputStream().readAllBytes())
-                     .split(":")[2];
+    String gid = output("getent", "group", "daemon").split(":")[2];
     assertEquals("uid=" + id("nobody", "-u") + " gid=" + gid + " groups=0\n", s.output(dir));
 
     Spawn groupOnly = Spawn.helper("ids");
     groupOnly.group = "nogroup";
-    String nogroup = new String(
-        new ProcessBuilder("getent", "group", "nogroup").start().getInputStream().readAllBytes())
-                         .split(":")[2];
+    String nogroup = output("getent", "group", "nogroup").split(":")[2];
     assertEquals("uid=0 gid=" + nogroup + " groups=0\n", groupOnly.output(dir));
   }
 

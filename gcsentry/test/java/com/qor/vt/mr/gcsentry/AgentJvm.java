@@ -2,18 +2,14 @@ package com.qor.vt.mr.gcsentry;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
-import static org.junit.jupiter.api.Assertions.fail;
 
-import java.io.ByteArrayOutputStream;
-import java.io.IOException;
-import java.io.InputStream;
+import com.qor.vt.testing.Command;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.concurrent.TimeUnit;
 
 /** Runs {@link GcSentryChild} in a fresh JVM with chosen options and collects what it wrote. */
 final class AgentJvm {
@@ -53,41 +49,15 @@ final class AgentJvm {
     command.addAll(jvmOptions);
     command.addAll(List.of("-cp", CLASS_PATH, GcSentryChild.class.getName()));
     command.addAll(List.of(args));
-    try {
-      Process process = new ProcessBuilder(command).start();
-      process.getOutputStream().close();
-      ByteArrayOutputStream err = new ByteArrayOutputStream();
-      Thread errReader = new Thread(() -> copy(process.getErrorStream(), err));
-      errReader.start();
-      ByteArrayOutputStream out = new ByteArrayOutputStream();
-      Thread outReader = new Thread(() -> copy(process.getInputStream(), out));
-      outReader.start();
-      if (!process.waitFor(90, TimeUnit.SECONDS)) {
-        process.destroyForcibly().waitFor();
-        outReader.join();
-        fail("child JVM did not end: " + command + "\n" + out + err);
-      }
-      outReader.join();
-      errReader.join();
-      Result result = new Result(process.exitValue(), out.toString(StandardCharsets.UTF_8),
-          err.toString(StandardCharsets.UTF_8));
-      assertEquals(0, result.exitCode(), () -> "child JVM failed: " + command + "\n" + result);
-      return result;
-    } catch (IOException | InterruptedException e) {
-      throw new AssertionError(e);
-    }
+    Command.Result ran = Command.run(command, Map.of(), 90);
+    Result result = new Result(
+        ran.exitCode(), ran.out(StandardCharsets.UTF_8), ran.err(StandardCharsets.UTF_8));
+    assertEquals(0, result.exitCode(), () -> "child JVM failed: " + command + "\n" + result);
+    return result;
   }
 
   /** No child JVM outlives a test. */
   static void assertNoChildLeft() {
     assertEquals(0, ProcessHandle.current().children().count(), "a child process was left behind");
-  }
-
-  private static void copy(InputStream in, ByteArrayOutputStream out) {
-    try (in) {
-      in.transferTo(out);
-    } catch (IOException e) {
-      throw new AssertionError(e);
-    }
   }
 }

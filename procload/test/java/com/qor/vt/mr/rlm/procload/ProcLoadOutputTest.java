@@ -3,13 +3,11 @@ package com.qor.vt.mr.rlm.procload;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.io.ByteArrayOutputStream;
-import java.io.IOException;
-import java.io.InputStream;
+import com.qor.vt.testing.Command;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.concurrent.TimeUnit;
+import java.util.Map;
 import org.junit.jupiter.api.Test;
 
 /** What the library prints on standard output, seen from a child JVM. */
@@ -17,21 +15,14 @@ class ProcLoadOutputTest {
   static final String PREFIX = "ProcLoad Java_com_qor_vt_mr_rlm_procload_ProcLoad_";
 
   /** The child's standard output, split into sections at its MARK lines. */
-  static List<String> run(String mode) throws IOException, InterruptedException {
+  static List<String> run(String mode) {
     List<String> command = List.of(System.getProperty("qor.test.java", "java"), "-cp",
         System.getProperty("qor.test.classpath"),
         "-Djava.library.path=" + System.getProperty("qor.test.libdir"),
         ProcLoadChild.class.getName(), mode);
-    Process child =
-        new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
-    child.getOutputStream().close();
-    ByteArrayOutputStream out = new ByteArrayOutputStream();
-    try (InputStream in = child.getInputStream()) {
-      in.transferTo(out);
-    }
-    assertTrue(child.waitFor(60, TimeUnit.SECONDS));
-    String text = out.toString(StandardCharsets.ISO_8859_1);
-    assertEquals(0, child.exitValue(), text);
+    Command.Result ran = Command.run(command, Map.of(), 60);
+    String text = ran.out(StandardCharsets.ISO_8859_1);
+    assertEquals(0, ran.exitCode(), text + ran.err(StandardCharsets.ISO_8859_1));
     List<String> sections = new ArrayList<>(List.of(text.split("MARK [^\n]*\n", -1)));
     return sections;
   }

@@ -2,17 +2,15 @@ package com.qor.vt.mr.vv.hostscout;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
-import static org.junit.jupiter.api.Assertions.fail;
 
-import java.io.ByteArrayOutputStream;
+import com.qor.vt.testing.Command;
 import java.io.IOException;
-import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.concurrent.TimeUnit;
+import java.util.Map;
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
@@ -35,32 +33,9 @@ class NetworkInterfaceUtilTest {
   private record Result(int exitCode, String out, String err) {}
 
   private static Result run(List<String> command) {
-    try {
-      Process process = new ProcessBuilder(command).start();
-      process.getOutputStream().close();
-      ByteArrayOutputStream err = new ByteArrayOutputStream();
-      Thread errReader = new Thread(() -> copy(process.getErrorStream(), err));
-      errReader.start();
-      ByteArrayOutputStream out = new ByteArrayOutputStream();
-      copy(process.getInputStream(), out);
-      if (!process.waitFor(60, TimeUnit.SECONDS)) {
-        process.destroyForcibly().waitFor();
-        fail("did not end: " + command);
-      }
-      errReader.join();
-      return new Result(process.exitValue(), out.toString(StandardCharsets.UTF_8),
-          err.toString(StandardCharsets.UTF_8));
-    } catch (IOException | InterruptedException e) {
-      throw new AssertionError(e);
-    }
-  }
-
-  private static void copy(InputStream in, ByteArrayOutputStream out) {
-    try (in) {
-      in.transferTo(out);
-    } catch (IOException e) {
-      throw new AssertionError(e);
-    }
+    Command.Result ran = Command.run(command, Map.of(), 60);
+    return new Result(
+        ran.exitCode(), ran.out(StandardCharsets.UTF_8), ran.err(StandardCharsets.UTF_8));
   }
 
   @BeforeAll
