@@ -9,8 +9,9 @@ set(actual "")
 foreach(line IN LISTS lines)
   if(line MATCHES "^[0-9a-fA-F]+ [TDBRV] (.+)$")
     set(sym ${CMAKE_MATCH_1})
-    # Symbols of the sanitizer and C++ runtimes are not ours.
-    if(NOT sym MATCHES "^(_init|_fini|__asan|__ubsan|__sanitizer|__lsan|_edata|_end|__bss_start)")
+    # Symbols of the sanitizer and C++ runtimes are not ours (ASan adds an
+    # __odr_asan.<name> indicator beside every exported variable).
+    if(NOT sym MATCHES "^(_init|_fini|__asan|__odr_asan|__ubsan|__sanitizer|__lsan|_edata|_end|__bss_start)")
       list(APPEND actual ${sym})
     endif()
   endif()

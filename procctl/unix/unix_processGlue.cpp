@@ -34,6 +34,17 @@ UnixProcessRecord* recordOf(jlong handle)
     return static_cast<UnixProcessRecord*>(process_ConvertJlongToPointer(handle));
 }
 
+// The record behind a handle; a 0 handle (what a failed create answers)
+// raises the entry point's exception instead of crashing the server.
+UnixProcessRecord* recordOrThrow(JNIEnv* env, jlong handle, const char* text)
+{
+    UnixProcessRecord* record = recordOf(handle);
+    if (record == nullptr) {
+        ThrowException(env, PROC_SYSTEM_ERR, text, 0);
+    }
+    return record;
+}
+
 // An exactly sized copy of the converted string, or null for a null Java
 // string.  Sets *failed when memory runs out.
 char* copyOf(JNIEnv* env, jstring str, bool* failed)
@@ -200,7 +211,10 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_createSelf(JNIEn
 JNIEXPORT jstring JNICALL Java_com_qor_vt_process_UnixProcessGlue_id(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     Trace trace("UnixProcessGlue_id()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error reading process id. ");
+    if (record == nullptr) {
+        return nullptr;
+    }
     char utf8[UNIX_PID_SIZE];
     if (process_stringConverterToUTF8(utf8, record->pid, sizeof(utf8)) == nullptr) {
         process_copyBounded(utf8, record->pid, sizeof(utf8));
@@ -245,7 +259,10 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
                                                                                   jlong handle)
 {
     Trace trace("UnixProcessGlue_waitForTermination()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error waiting for process to terminate. ");
+    if (record == nullptr) {
+        return;
+    }
     if (atoi(record->pid) == getpid()) {
         ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
         return;
@@ -266,7 +283,10 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
                                                                                              jlong handle, jint seconds)
 {
     Trace trace("UnixProcessGlue_waitForTerminationWithTimeout()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error waiting for process to terminate. ");
+    if (record == nullptr) {
+        return;
+    }
     if (atoi(record->pid) == getpid()) {
         ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate. ", 0);
         return;
@@ -285,7 +305,10 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
 JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_UnixProcessGlue_ping(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     Trace trace("UnixProcessGlue_ping()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error pinging process. ");
+    if (record == nullptr) {
+        return JNI_FALSE;
+    }
     if (record->state != 0) {
         int sysErr = 0;
         int result = unix_PingProcess(record, &sysErr);
@@ -300,7 +323,10 @@ JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_UnixProcessGlue_ping(JNIEnv* 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_stop(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     Trace trace("UnixProcessGlue_stop()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error stopping process. ");
+    if (record == nullptr) {
+        return;
+    }
     process_log("Trying to stop process (PID): [%s].  Process state is: [%d]\n", record->pid, record->state.load());
     if (record->state != 0) {
         int sysErr = 0;
@@ -314,7 +340,10 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_stop(JNIEnv* env,
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_kill(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     Trace trace("UnixProcessGlue_kill()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error terminating process. ");
+    if (record == nullptr) {
+        return;
+    }
     process_log("Trying to kill process (PID): [%s].  Process state is: [%d]\n", record->pid, record->state.load());
     int sysErr = 0;
     int result = unix_KillProcess(record, &sysErr);
@@ -326,7 +355,10 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_kill(JNIEnv* env,
 JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     Trace trace("UnixProcessGlue_getExitCode()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error getting exitcode. ");
+    if (record == nullptr) {
+        return 0;
+    }
     if (record->state != 0) {
         int sysErr = 0;
         int result = unix_GetProcessExitCode(record, &sysErr);
@@ -364,7 +396,10 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_pokeVMThreadDump(
                                                                                 jlong handle)
 {
     Trace trace("UnixProcessGlue_pokeVMThreadDump()");
-    UnixProcessRecord* record = recordOf(handle);
+    UnixProcessRecord* record = recordOrThrow(env, handle, "Error causing JVM dump. ");
+    if (record == nullptr) {
+        return;
+    }
     int sysErr = 0;
     int result = unix_GenerateJVMThreadDump(record, &sysErr);
     if (result != PROC_SUCCESS) {

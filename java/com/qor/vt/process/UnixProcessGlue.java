@@ -30,7 +30,7 @@ public final class UnixProcessGlue {
 
   public static native long createSelf() throws ProcessOpException;
 
-  public static native String id(long handle);
+  public static native String id(long handle) throws ProcessOpException;
 
   public static native void waitForTermination(long handle) throws ProcessOpException;
 

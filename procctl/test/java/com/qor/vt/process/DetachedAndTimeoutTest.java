@@ -8,6 +8,7 @@ import com.qor.vt.process.exception.CreateProcessTimeoutException;
 import com.qor.vt.process.exception.InvalidExecutableException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Set;
 import java.util.concurrent.TimeUnit;
@@ -76,18 +77,24 @@ class DetachedAndTimeoutTest {
     Spawn detached = Spawn.helper().files(fifo.toString(), null, null);
     detached.detached = true;
     detached.fails(CreateProcessTimeoutException.class, timedOut);
-    // No process is left blocked on the FIFO.
+    // No child is left blocked on the FIFO.  Before its exec a child runs in
+    // this JVM's memory, so its command line reads as this JVM's own.
+    byte[] own = Files.readAllBytes(Path.of("/proc/self/cmdline"));
+    long self = ProcessHandle.current().pid();
     try (var procs = Files.list(Path.of("/proc"))) {
-      long blocked = procs.filter(p -> p.getFileName().toString().matches("\\d+"))
-                         .filter(p -> {
-                           try {
-                             return Files.readString(p.resolve("cmdline")).startsWith(Spawn.HELPER);
-                           } catch (Exception gone) {
-                             return false;
-                           }
-                         })
-                         .count();
-      assertEquals(0, blocked);
+      List<String> clones =
+          procs.filter(p -> p.getFileName().toString().matches("\\d+"))
+              .filter(p -> !p.getFileName().toString().equals(String.valueOf(self)))
+              .filter(p -> {
+                try {
+                  return Arrays.equals(own, Files.readAllBytes(p.resolve("cmdline")));
+                } catch (Exception gone) {
+                  return false;
+                }
+              })
+              .map(p -> p.getFileName().toString())
+              .toList();
+      assertEquals(List.of(), clones);
     }
   }
 }

@@ -204,4 +204,28 @@ class ProcessOperationsTest {
       parent.destroyForcibly().waitFor();
     }
   }
+
+  @Test
+  void aProcessThatEndsInsideTheLimitIsNotReportedRunning() throws Exception {
+    // It ends half-way through the only sleep of the wait; the wait looks
+    // once more before it answers.
+    long handle = Spawn.helper("sleep", "500", "exit", "2").create();
+    UnixProcessGlue.waitForTerminationWithTimeout(handle, 1);
+    assertEquals(2, UnixProcessGlue.getExitCode(handle));
+    UnixProcessGlue.done(handle);
+  }
+
+  @Test
+  void aZeroHandleRaisesInsteadOfCrashing() {
+    assertThrows(ProcessOpException.class, () -> UnixProcessGlue.id(0));
+    assertThrows(ProcessOpException.class, () -> UnixProcessGlue.ping(0));
+    assertThrows(ProcessOpException.class, () -> UnixProcessGlue.kill(0));
+    assertThrows(ProcessOpException.class, () -> UnixProcessGlue.stop(0));
+    assertThrows(ProcessOpException.class, () -> UnixProcessGlue.getExitCode(0));
+    assertThrows(ProcessOpException.class, () -> UnixProcessGlue.waitForTermination(0));
+    assertThrows(
+        ProcessOpException.class, () -> UnixProcessGlue.waitForTerminationWithTimeout(0, 1));
+    assertThrows(ProcessOpException.class, () -> UnixProcessGlue.pokeVMThreadDump(0));
+    UnixProcessGlue.done(0);
+  }
 }

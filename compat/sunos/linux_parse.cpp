@@ -1,0 +1,176 @@
+// Parsers for /proc/stat, /proc/meminfo, /proc/cpuinfo and /proc/<pid>/stat and statm.
+#include "compat/sunos/linux_parse.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char* nextLine(const char* p)
+{
+    const char* end = strchr(p, '\n');
+    return end == nullptr ? nullptr : end + 1;
+}
+
+bool startsWith(const char* p, const char* prefix)
+{
+    return strncmp(p, prefix, strlen(prefix)) == 0;
+}
+
+} // namespace
+
+int parseProcStatCpus(const char* text, LinuxCpuTicks* out, int max)
+{
+    int count = 0;
+    for (const char* line = text; line != nullptr && *line != '\0' && count < max; line = nextLine(line)) {
+        if (!startsWith(line, "cpu") || line[3] < '0' || line[3] > '9') {
+            continue;
+        }
+        char* p = nullptr;
+        LinuxCpuTicks t{};
+        t.id = static_cast<int>(strtol(line + 3, &p, 10));
+        uint64_t* fields[] = {&t.user, &t.nice, &t.system, &t.idle, &t.iowait, &t.irq, &t.softirq, &t.steal};
+        for (uint64_t* field : fields) {
+            // Older kernels have fewer columns; stop at the end of the line.
+            while (*p == ' ' || *p == '\t') {
+                p++;
+            }
+            if (*p < '0' || *p > '9') {
+                break;
+            }
+            *field = strtoull(p, &p, 10);
+        }
+        out[count++] = t;
+    }
+    return count;
+}
+
+bool parseProcStatBtime(const char* text, uint64_t* seconds)
+{
+    for (const char* line = text; line != nullptr && *line != '\0'; line = nextLine(line)) {
+        if (startsWith(line, "btime ")) {
+            char* end = nullptr;
+            uint64_t value = strtoull(line + 6, &end, 10);
+            if (end == line + 6) {
+                return false;
+            }
+            *seconds = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseMeminfoKb(const char* text, const char* key, uint64_t* kb)
+{
+    size_t keyLength = strlen(key);
+    for (const char* line = text; line != nullptr && *line != '\0'; line = nextLine(line)) {
+        if (strncmp(line, key, keyLength) == 0 && line[keyLength] == ':') {
+            char* end = nullptr;
+            uint64_t value = strtoull(line + keyLength + 1, &end, 10);
+            if (end == line + keyLength + 1) {
+                return false;
+            }
+            *kb = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseCpuinfoMhz(const char* text, int processor, int* mhz)
+{
+    bool inBlock = false;
+    for (const char* line = text; line != nullptr && *line != '\0'; line = nextLine(line)) {
+        if (startsWith(line, "processor")) {
+            const char* colon = strchr(line, ':');
+            inBlock = colon != nullptr && atoi(colon + 1) == processor;
+        } else if (inBlock && startsWith(line, "cpu MHz")) {
+            const char* colon = strchr(line, ':');
+            if (colon == nullptr) {
+                return false;
+            }
+            *mhz = static_cast<int>(lround(strtod(colon + 1, nullptr)));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseProcessStat(const char* text, LinuxProcessStat* out)
+{
+    // The command name is in parentheses and may itself hold blanks and
+    // parentheses; the fields after it start behind the last ')'.
+    const char* open = strchr(text, '(');
+    const char* close = strrchr(text, ')');
+    if (open == nullptr || close == nullptr || close < open) {
+        return false;
+    }
+    LinuxProcessStat s{};
+    s.pid = atoi(text);
+    size_t nameLength = static_cast<size_t>(close - open - 1);
+    if (nameLength >= sizeof s.comm) {
+        nameLength = sizeof s.comm - 1;
+    }
+    memcpy(s.comm, open + 1, nameLength);
+    const char* p = close + 1;
+    while (*p == ' ') {
+        p++;
+    }
+    s.state = *p;
+    if (s.state == '\0') {
+        return false;
+    }
+    p++;
+    // Fields 4 onwards, counted as in proc(5).
+    char* end = nullptr;
+    for (int field = 4; field <= 22; field++) {
+        unsigned long long v = strtoull(p, &end, 10);
+        if (end == p) {
+            return false;
+        }
+        p = end;
+        switch (field) {
+        case 4:
+            s.ppid = static_cast<int>(v);
+            break;
+        case 5:
+            s.pgrp = static_cast<int>(v);
+            break;
+        case 6:
+            s.session = static_cast<int>(v);
+            break;
+        case 7:
+            s.ttyNr = static_cast<int>(v);
+            break;
+        case 20:
+            s.numThreads = static_cast<long>(v);
+            break;
+        case 22:
+            s.startTicks = v;
+            break;
+        default:
+            break;
+        }
+    }
+    *out = s;
+    return true;
+}
+
+bool parseStatm(const char* text, uint64_t* sizePages, uint64_t* residentPages)
+{
+    char* end = nullptr;
+    uint64_t size = strtoull(text, &end, 10);
+    if (end == text) {
+        return false;
+    }
+    const char* p = end;
+    uint64_t resident = strtoull(p, &end, 10);
+    if (end == p) {
+        return false;
+    }
+    *sizePages = size;
+    *residentPages = resident;
+    return true;
+}

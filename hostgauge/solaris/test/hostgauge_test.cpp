@@ -1,0 +1,302 @@
+// The host gauge on a scripted system: CPU snapshots and percentages, the
+// caller's state array, free memory, and the process CPU arithmetic.
+#include "compat/sunos/fixture_source.h"
+#include "compat/sunos/test/test_jni_env.h"
+#include "hostgauge/solaris/hostgauge.h"
+
+#include "com_qor_vt_rlm_server_system_HostGauge.h"
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <kstat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+cpu_info_t ticks(uint32_t idle, uint32_t user, uint32_t kernel, uint32_t wait)
+{
+    return cpu_info_t{{idle, user, kernel, wait}};
+}
+
+std::vector<jbyte> asBytes(const cpu_info_t& info, size_t length = CPU_INFO_BYTES)
+{
+    std::vector<jbyte> bytes(length, 0);
+    memcpy(bytes.data(), &info, sizeof info);
+    return bytes;
+}
+
+class HostGaugeTest : public ::testing::Test {
+  protected:
+    FixtureSource fixture;
+    ScopedSource scoped{fixture};
+    TestJni jni;
+
+    jint getCpuUtilization(jbyteArray state)
+    {
+        return Java_com_qor_vt_rlm_server_system_HostGauge_getCpuUtilization(jni.env(), nullptr, 0, state);
+    }
+    jint getFreeMemory()
+    {
+        return Java_com_qor_vt_rlm_server_system_HostGauge_getFreeMemory(jni.env(), nullptr, 0, nullptr);
+    }
+    void systemPages(const std::vector<kstat_named_t>& values) { fixture.addNamed("unix", "system_pages", values); }
+};
+
+TEST(ComputePercentCpu, BusyIsUserAndKernelOverAllFourCounters)
+{
+    cpu_info_t previous = ticks(100, 200, 300, 400);
+    cpu_info_t current = ticks(100 + 50, 200 + 30, 300 + 10, 400 + 10);
+    EXPECT_EQ(40, computePercentCpu(&current, &previous)); // 40 busy of 100; I/O wait is not busy
+    cpu_info_t allBusy = ticks(100, 200 + 7, 300 + 3, 400);
+    EXPECT_EQ(100, computePercentCpu(&allBusy, &previous));
+    cpu_info_t third = ticks(100 + 2, 200 + 1, 300, 400); // 33.3 truncates
+    EXPECT_EQ(33, computePercentCpu(&third, &previous));
+}
+
+TEST(ComputePercentCpu, CounterWrappedPast2To32GivesItsTrueIncrease)
+{
+    cpu_info_t previous = ticks(0xFFFFFF00U, 0xFFFFFFF0U, 0, 0);
+    cpu_info_t current = ticks(0x00000100U, 0x00000010U, 0, 0); // idle +512, user +32
+    EXPECT_EQ(5, computePercentCpu(&current, &previous));       // 32 / 544 = 5.9 %
+}
+
+TEST(ComputePercentCpu, NoTickSinceThePreviousSampleIsZero)
+{
+    cpu_info_t same = ticks(5, 6, 7, 8);
+    EXPECT_EQ(0, computePercentCpu(&same, &same));
+}
+
+TEST_F(HostGaugeTest, SnapshotSumsTheCpuStatEntriesOnly)
+{
+    fixture.addCpuStat(0, 10, 20, 30, 40);
+    fixture.addNamed("unix", "system_misc", {FixtureSource::named("ncpus", KSTAT_DATA_UINT32, 2)});
+    fixture.addCpuStat(8, 0xFFFFFFFFU, 1, 2, 3); // the idle sum wraps
+    cpu_info_t snapshot = ticks(0, 0, 0, 0);
+    ASSERT_EQ(0, getCpuSnapshot(&snapshot));
+    EXPECT_EQ(9U, snapshot.ticks[0]);
+    EXPECT_EQ(21U, snapshot.ticks[1]);
+    EXPECT_EQ(32U, snapshot.ticks[2]);
+    EXPECT_EQ(43U, snapshot.ticks[3]);
+}
+
+TEST_F(HostGaugeTest, SnapshotFailsWhenTheStatisticsCannotBeOpenedOrAProcessorRead)
+{
+    cpu_info_t snapshot = ticks(0, 0, 0, 0);
+    EXPECT_EQ(0, getCpuSnapshot(&snapshot)) << "an empty chain contributes nothing";
+    EXPECT_EQ(0U, snapshot.ticks[0] | snapshot.ticks[1] | snapshot.ticks[2] | snapshot.ticks[3]);
+
+    fixture.addCpuStat(0, 1, 1, 1, 1);
+    fixture.addCpuStat(1, 1, 1, 1, 1, /*readFails=*/true);
+    EXPECT_EQ(1, getCpuSnapshot(&snapshot));
+    fixture.chain.clear();
+    fixture.kstatOpenFails = true;
+    EXPECT_EQ(1, getCpuSnapshot(&snapshot));
+}
+
+TEST_F(HostGaugeTest, ZeroedArrayReportsTheShareSinceBootAndKeepsTheCounters)
+{
+    fixture.addCpuStat(0, 600, 300, 100, 0);
+    fixture.addCpuStat(1, 700, 200, 100, 0);
+    jbyteArray state = jni.newByteArray(std::vector<jbyte>(16, 0));
+    EXPECT_EQ(35, getCpuUtilization(state)); // 700 busy of 2000
+    EXPECT_EQ(asBytes(ticks(1300, 500, 200, 0)), jni.bytes(state));
+
+    // The next call measures from the stored sample, here across a wrap.
+    fixture.chain.clear();
+    fixture.addCpuStat(0, 600 + 90, 300 + 10, 100, 0);
+    fixture.addCpuStat(1, 700 + 90, 200, 100 + 10, 0);
+    EXPECT_EQ(10, getCpuUtilization(state));
+    EXPECT_EQ(asBytes(ticks(1480, 510, 210, 0)), jni.bytes(state));
+    EXPECT_EQ(0, jni.pinned());
+}
+
+TEST_F(HostGaugeTest, OnlyTheFirstSixteenBytesOfALongerArrayAreTheState)
+{
+    fixture.addCpuStat(0, 50, 50, 0, 0);
+    std::vector<jbyte> initial(24, 0);
+    initial[16] = 7;
+    initial[23] = 9;
+    jbyteArray state = jni.newByteArray(initial);
+    EXPECT_EQ(50, getCpuUtilization(state));
+    std::vector<jbyte> expected = asBytes(ticks(50, 50, 0, 0), 24);
+    expected[16] = 7;
+    expected[23] = 9;
+    EXPECT_EQ(expected, jni.bytes(state));
+}
+
+TEST_F(HostGaugeTest, FailedSampleAnswersMinusTwoAndLeavesTheArray)
+{
+    std::vector<jbyte> previous = asBytes(ticks(1, 2, 3, 4));
+    jbyteArray state = jni.newByteArray(previous);
+    fixture.kstatOpenFails = true;
+    EXPECT_EQ(-2, getCpuUtilization(state));
+    EXPECT_EQ(previous, jni.bytes(state));
+
+    fixture.kstatOpenFails = false;
+    fixture.addCpuStat(0, 10, 10, 10, 10, /*readFails=*/true);
+    EXPECT_EQ(-2, getCpuUtilization(state));
+    EXPECT_EQ(previous, jni.bytes(state));
+    EXPECT_EQ(0, jni.pinned());
+}
+
+TEST_F(HostGaugeTest, ArrayTooShortForASampleOrMissingIsRefusedUntouched)
+{
+    fixture.addCpuStat(0, 10, 10, 10, 10);
+    std::vector<jbyte> shortState = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    jbyteArray state = jni.newByteArray(shortState);
+    EXPECT_EQ(-2, getCpuUtilization(state));
+    EXPECT_EQ(shortState, jni.bytes(state));
+    EXPECT_EQ(-2, getCpuUtilization(jni.newByteArray({})));
+    EXPECT_EQ(-2, getCpuUtilization(nullptr));
+    EXPECT_EQ(0, jni.pinned());
+}
+
+TEST_F(HostGaugeTest, FreeMemoryIsFreePagesTimesPageKilobytes)
+{
+    fixture.sysconfValues[_SC_PAGESIZE] = 8192;
+    systemPages({FixtureSource::named("physmem", KSTAT_DATA_UINT32, 524288),
+                 FixtureSource::named("freemem", KSTAT_DATA_UINT32, 1000)});
+    EXPECT_EQ(8000, getFreeMemory());
+
+    fixture.chain.clear();
+    systemPages({FixtureSource::named("freemem", KSTAT_DATA_INT32, 1000)});
+    EXPECT_EQ(8000, getFreeMemory());
+
+    // A 64-bit count gives its low 32 bits as pages.
+    fixture.chain.clear();
+    systemPages({FixtureSource::named("freemem", KSTAT_DATA_UINT64, 0x100000000ULL + 1000)});
+    EXPECT_EQ(8000, getFreeMemory());
+    fixture.chain.clear();
+    systemPages({FixtureSource::named("freemem", KSTAT_DATA_INT64, 0x200000000ULL + 3)});
+    EXPECT_EQ(24, getFreeMemory());
+
+    // A page under a kilobyte counts as none.
+    fixture.sysconfValues[_SC_PAGESIZE] = 512;
+    EXPECT_EQ(0, getFreeMemory());
+}
+
+TEST_F(HostGaugeTest, FreeMemoryUsesTheFirstNamedSystemPages)
+{
+    fixture.sysconfValues[_SC_PAGESIZE] = 4096;
+    // A raw entry of the same name is not it.
+    fixture.chain.push_back(
+        {"unix", 0, "system_pages", KSTAT_TYPE_RAW, std::vector<unsigned char>(64, 0xFF), 1, false});
+    systemPages({FixtureSource::named("physmem", KSTAT_DATA_UINT64, 99),
+                 FixtureSource::named("freemem", KSTAT_DATA_UINT64, 25)});
+    systemPages({FixtureSource::named("freemem", KSTAT_DATA_UINT64, 77)});
+    EXPECT_EQ(100, getFreeMemory());
+}
+
+TEST_F(HostGaugeTest, FreeMemoryFailuresAnswerMinusOne)
+{
+    fixture.sysconfValues[_SC_PAGESIZE] = 4096;
+    EXPECT_EQ(-1, getFreeMemory()) << "empty chain";
+
+    fixture.kstatOpenFails = true;
+    EXPECT_EQ(-1, getFreeMemory()) << "statistics cannot be opened";
+    fixture.kstatOpenFails = false;
+
+    fixture.addCpuStat(0, 1, 1, 1, 1);
+    EXPECT_EQ(-1, getFreeMemory()) << "no system_pages";
+
+    systemPages({FixtureSource::named("physmem", KSTAT_DATA_UINT64, 99)});
+    EXPECT_EQ(-1, getFreeMemory()) << "no freemem";
+
+    fixture.chain.clear();
+    kstat_named_t text = FixtureSource::named("freemem", KSTAT_DATA_CHAR, 0);
+    systemPages({text});
+    EXPECT_EQ(-1, getFreeMemory()) << "freemem of a type that is no number";
+
+    fixture.chain.clear();
+    fixture.addNamed("unix", "system_pages", {FixtureSource::named("freemem", KSTAT_DATA_UINT32, 5)},
+                     /*readFails=*/true);
+    EXPECT_EQ(-1, getFreeMemory()) << "read fails";
+
+    fixture.chain.clear();
+    fixture.chain.push_back({"unix", 0, "system_pages", KSTAT_TYPE_NAMED, {}, 0, false});
+    EXPECT_EQ(-1, getFreeMemory()) << "no named values";
+}
+
+TEST(ProcessCpu, RusageSecondsSumsSecondsAndMicrosecondsSeparately)
+{
+    EXPECT_DOUBLE_EQ(4.3, rusageSeconds(1, 600000, 2, 700000));
+    EXPECT_DOUBLE_EQ(0.000002, rusageSeconds(0, 1, 0, 1));
+}
+
+TEST(ProcessCpu, IntervalPercentIsSharedOverProcessorsAndClampedTo100)
+{
+    // 0.5 s of CPU in 1 s on 2 processors.
+    EXPECT_EQ(25, intervalPercent(10.5, 10.0, 101.0, 100.0, 2));
+    EXPECT_EQ(33, intervalPercent(1.0, 0.0, 3.0, 0.0, 1));
+    // More CPU than the interval times the processors: 100, never more.
+    EXPECT_EQ(100, intervalPercent(14.0, 10.0, 101.0, 100.0, 2));
+}
+
+TEST(ProcessCpu, IntervalWithoutCpuTimeOrWithoutTimeIsIdle)
+{
+    // No CPU time charged in the interval reads 0, not the process's whole total.
+    EXPECT_EQ(0, intervalPercent(10.0, 10.0, 101.0, 100.0, 2));
+    EXPECT_EQ(0, intervalPercent(10.5, 10.0, 100.0, 100.0, 2));
+    EXPECT_EQ(0, intervalPercent(10.5, 10.0, 101.0, 100.0, 0)) << "before initialisation";
+}
+
+TEST(ProcessCpu, AveragePercentUsesTheWholeCpuTime)
+{
+    EXPECT_EQ(50, averagePercent(5.0, 110.0, 100.0, 1));
+    EXPECT_EQ(100, averagePercent(50.0, 110.0, 100.0, 1));
+    EXPECT_EQ(0, averagePercent(5.0, 100.0, 100.0, 1));
+    EXPECT_EQ(0, averagePercent(5.0, 110.0, 100.0, 0));
+}
+
+double processCpuSeconds()
+{
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+void burnCpu(double seconds)
+{
+    double until = processCpuSeconds() + seconds;
+    volatile unsigned sink = 0;
+    while (processCpuSeconds() < until) {
+        for (int i = 0; i < 10000; i++) {
+            sink = sink + static_cast<unsigned>(i);
+        }
+    }
+}
+
+TEST_F(HostGaugeTest, AverageStartsNearFullAndFallsAsWallTimePasses)
+{
+    // One processor, so that the CPU time used before initialisation moves
+    // the reference start back by all of it.
+    fixture.sysconfValues[_SC_NPROCESSORS_ONLN] = 1;
+    burnCpu(0.2);
+    ASSERT_EQ(0, Java_com_qor_vt_rlm_server_system_HostGauge_initProcLoadUtilization(jni.env(), nullptr));
+    int first = Java_com_qor_vt_rlm_server_system_HostGauge_getAverageProcLoadUtilization(jni.env(), nullptr);
+    EXPECT_GE(first, 90);
+    EXPECT_LE(first, 100);
+
+    // Wall time without CPU time: the average falls and the interval reads low.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    int later = Java_com_qor_vt_rlm_server_system_HostGauge_getAverageProcLoadUtilization(jni.env(), nullptr);
+    EXPECT_LT(later, first);
+    EXPECT_LE(Java_com_qor_vt_rlm_server_system_HostGauge_getProcLoadUtilization(jni.env(), nullptr), 20);
+
+    // Initialising again resets the average's baseline.
+    ASSERT_EQ(0, Java_com_qor_vt_rlm_server_system_HostGauge_initProcLoadUtilization(jni.env(), nullptr));
+    EXPECT_GE(Java_com_qor_vt_rlm_server_system_HostGauge_getAverageProcLoadUtilization(jni.env(), nullptr), 90);
+}
+
+TEST_F(HostGaugeTest, BusyIntervalOnOneProcessorReadsNearFull)
+{
+    fixture.sysconfValues[_SC_NPROCESSORS_ONLN] = 1;
+    ASSERT_EQ(0, Java_com_qor_vt_rlm_server_system_HostGauge_initProcLoadUtilization(jni.env(), nullptr));
+    burnCpu(0.1);
+    int busy = Java_com_qor_vt_rlm_server_system_HostGauge_getProcLoadUtilization(jni.env(), nullptr);
+    EXPECT_GT(busy, 0);
+    EXPECT_LE(busy, 100);
+}
+
+} // namespace

@@ -1,0 +1,63 @@
+package com.qor.vt.mr.rlm.procload;
+
+/**
+ * CPU meter: CPU clocks and utilisation of processes and threads, the descendants of a process,
+ * and the machine's idle share. {@link #initStats} starts the measurement and must run before any
+ * sampling call; the sampling calls keep per-process state in the library and must not run
+ * concurrently.
+ */
+public final class ProcLoad {
+  static {
+    System.loadLibrary("ProcLoad");
+  }
+
+  /** Index of the idle share in the dynamic hardware array, and the value that asks for it. */
+  public static final int IDLE_PERCENT_INDEX = 17;
+
+  public static final long IDLE_PERCENT_REQUEST = 0x3080;
+
+  private ProcLoad() {}
+
+  /** Starts the measurement; the argument is not used on Linux. Answers 0. */
+  public static native int initStats(int processId);
+
+  /** Switches the diagnostic lines on standard output on or off. */
+  public static native void nativeEnableDebugMode(boolean flag);
+
+  /** The calling thread's handle, as {@link #nativeGetThreadCPUClock} takes it. */
+  public static native long nativeGetThreadId();
+
+  public static native int nativeGetProcessId();
+
+  public static native int nativeGetProcessorCount(int processId);
+
+  /** CPU time of a thread of this process, in nanoseconds. */
+  public static native long nativeGetThreadCPUClock(int processId, long threadId);
+
+  /** CPU time of a process, all its threads included, in nanoseconds. */
+  public static native long nativeGetProcLoadClock(int processId);
+
+  /** The direct children of the process and the members of the group it leads. */
+  public static native int[] nativeGetProcessId_Descendants(int processId);
+
+  /** Percent of the machine the process used since {@link #initStats}. */
+  public static native double nativeGetProcLoad(long unused, int processId);
+
+  public static native double[] nativeGetProcLoad(long[] unused, int[] processIds);
+
+  /** Percent of the machine the process used since the previous call for it. */
+  public static native double nativeGetProcLoadLast(long unused, int processId);
+
+  /** As above for several processes in one batch, each process counted once. */
+  public static native double[] nativeGetProcLoadLast(long[] unused, int[] processIds);
+
+  /** Percent of the machine this process used since {@link #initStats}. */
+  public static native double getCPUUtilization();
+
+  /** Percent of the machine this process used since the previous call; -1 lists its children. */
+  public static native double getCPUUtilization(int mode);
+
+  public static native long[] nativeGetHardwareInfoStatic();
+
+  public static native long[] nativeGetHardwareInfoDynamic(long[] request);
+}

@@ -1,0 +1,36 @@
+// CPU utilisation of processes: the share of the whole machine's processor
+// capacity a process used since the start of measurement or since the
+// previous sample of it, in percent (0 to 100).
+#pragma once
+
+#include "procload/linux/proc_stat.h"
+
+#include <cstdint>
+#include <jni.h>
+#include <sys/time.h>
+
+// Entries counted during one batch of since-last-call samples, so that a
+// process or thread is counted once per batch.
+struct StatFileHistoryEntry {
+    int32_t id;
+    uint64_t ticks;
+};
+constexpr int STAT_FILE_HISTORY_SIZE = 1024;
+extern StatFileHistoryEntry statFileHistoryInfo[STAT_FILE_HISTORY_SIZE];
+extern int32_t statFileHistoryInfoIndex;
+extern int32_t enableStatFileHistoryInfo;
+// "Excessive thread creation" warnings printed so far; at most ten per library life.
+extern int32_t excessThreadCounter;
+
+extern "C" {
+// One process: refTime equal to createTime asks since creation, else since
+// lastTime. The running total oldTime and the times are in the process's slot
+// (or the library's own globals); startTime is the start time of the process
+// the slot last saw. The running total, and myProc's ticks rebuilt from it,
+// count nanoseconds of CPU time.
+JNIEXPORT double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStatRecord* myProc,
+                        int32_t processID, timeval refTime, const timeval* createTime, timeval* lastTime,
+                        uint64_t* oldTime, uint64_t* startTime);
+JNIEXPORT void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad);
+JNIEXPORT void getProcLoadLast(int32_t size, const int32_t* processIDs, double* procLoad);
+}
