@@ -3,7 +3,9 @@
 #ifndef QOR_JNI_MD_H
 #define QOR_JNI_MD_H
 
+#ifndef JNIEXPORT
 #define JNIEXPORT __declspec(dllexport)
+#endif
 #define JNIIMPORT __declspec(dllimport)
 #define JNICALL __stdcall
 
