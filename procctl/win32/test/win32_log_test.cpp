@@ -28,6 +28,12 @@ TEST(Win32Log, SwitchesAndLineFormat)
     // $$TRACE does not count on Windows.
     EXPECT_EQ(win32test::captureStdout(everything), "");
     EXPECT_EQ(process_log_is_dbg_enabled(), 0);
+    // The initialisation is serialised by a named mutex, left unowned.
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "__JNI_DBG_ENABLE_MUTEX");
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    CloseHandle(mutex);
 
     SetEnvironmentVariableA("__JNI_PROCESS_ENTRYEXIT", "1");
     process_log_init_dbg();
