@@ -8,6 +8,7 @@
 #include "procctl/win32/win32_process.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -49,6 +50,26 @@ bool underWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// The names of the running processes started from the test's programs.
+std::vector<std::string> leftoverProcesses()
+{
+    std::vector<std::string> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        std::string name = entry.szExeFile;
+        if (_stricmp(name.c_str(), "win_helper.exe") == 0 || _stricmp(name.c_str(), "process_spawner.exe") == 0) {
+            found.push_back(name + " " + std::to_string(entry.th32ProcessID));
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
 // Puts process_spawner on PATH (the launch finds it by the system's program
 // search) in both the runtime's and the system's copy of the environment.
 void setPath(const std::string& value)
@@ -80,6 +101,14 @@ class Win32Launch : public ::testing::Test {
             }
             Java_com_qor_vt_process_Win32ProcessGlue_done(jni, nullptr, record);
         }
+        // Nor any spawner or grandchild the records do not know of; a
+        // spawner may take a moment to end after its reply.
+        std::vector<std::string> left = leftoverProcesses();
+        for (int i = 0; i < 50 && !left.empty(); i++) {
+            Sleep(100);
+            left = leftoverProcesses();
+        }
+        EXPECT_TRUE(left.empty()) << left.front();
         EXPECT_FALSE(jni.exceptionPending()) << jni.pending()->message;
     }
 
