@@ -223,6 +223,28 @@ TEST_F(Win32Launch, SpawnerRedirectsToFilesTruncatesAppendsAndSharesOneHandle)
     EXPECT_EQ(readFile(dir / "handles.txt").substr(0, 5), "none ");
 }
 
+TEST_F(Win32Launch, WithoutRedirectionTheSpawnedChildSharesAServerOutputThatIsAFile)
+{
+    // The server's standard output is a disk file: the child gets a copy of
+    // it.  (A console would be withheld; under CTest there is none.)
+    SECURITY_ATTRIBUTES plain = {sizeof(plain), nullptr, FALSE};
+    HANDLE file = CreateFileA((dir / "server-out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &plain, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE savedOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, file);
+    Strings noFiles = {std::nullopt, std::nullopt, std::nullopt};
+    jlong record = create(helperCommand("out shared"), nullptr, nullptr, -1, &noFiles, false);
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOut);
+    ASSERT_FALSE(jni.exceptionPending()) << thrown().second;
+    Java_com_qor_vt_process_Win32ProcessGlue_waitForTermination(jni, nullptr, record);
+    // The server's own handle stays open and usable.
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "server\n", 7, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ(readFile(dir / "server-out.txt"), "shared\nserver\n");
+}
+
 TEST_F(Win32Launch, LongRedirectionPathsAreRefusedNotCut)
 {
     // A name past the path limit must not be cut into the name of another
