@@ -6,14 +6,32 @@ find_package(Java 17 REQUIRED COMPONENTS Runtime Development)
 get_filename_component(QOR_JDK_HOME ${Java_JAVAC_EXECUTABLE} REALPATH)
 get_filename_component(QOR_JDK_HOME ${QOR_JDK_HOME} DIRECTORY)
 get_filename_component(QOR_JDK_HOME ${QOR_JDK_HOME} DIRECTORY)
-set(JNI_INCLUDE_DIRS ${QOR_JDK_HOME}/include ${QOR_JDK_HOME}/include/linux)
+if(WIN32)
+  # The JDK's jni.h with a Windows jni_md.h of our own (the JDK here is the
+  # host's; only the machine-dependent header differs).
+  set(JNI_INCLUDE_DIRS ${PROJECT_SOURCE_DIR}/cmake/jni-win32 ${QOR_JDK_HOME}/include)
+else()
+  set(JNI_INCLUDE_DIRS ${QOR_JDK_HOME}/include ${QOR_JDK_HOME}/include/linux)
+endif()
 if(NOT EXISTS ${QOR_JDK_HOME}/include/jni.h)
   message(FATAL_ERROR "no jni.h under ${QOR_JDK_HOME}")
 endif()
-find_package(GTest REQUIRED)
 include(UseJava)
 
-find_file(QOR_JUNIT_JAR junit-platform-console-standalone.jar PATHS /usr/share/java REQUIRED)
+if(WIN32)
+  # GoogleTest built from the sources Debian ships, with the cross compiler.
+  set(QOR_GTEST_SOURCE_DIR /usr/src/googletest/googletest CACHE PATH "GoogleTest sources for the Windows builds")
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${QOR_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Every Windows test runs under wine; the first start of wine creates its
+  # prefix, which must not race between tests that run in parallel.
+  add_test(NAME wine.prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot -i)
+  set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+else()
+  find_package(GTest REQUIRED)
+  find_file(QOR_JUNIT_JAR junit-platform-console-standalone.jar PATHS /usr/share/java REQUIRED)
+endif()
 
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
@@ -53,15 +71,27 @@ function(add_jni_library name)
     VISIBILITY_INLINES_HIDDEN ON)
   target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
   target_include_directories(${name} PRIVATE ${JNI_INCLUDE_DIRS} ${PROJECT_SOURCE_DIR})
-  target_link_options(${name} PRIVATE -Wl,-z,defs)
+  if(WIN32)
+    # A DLL resolves every symbol at link time anyway; Java loads it by its
+    # plain name, without the "lib" prefix.
+    set_target_properties(${name} PROPERTIES PREFIX "")
+  else()
+    target_link_options(${name} PRIVATE -Wl,-z,defs)
+  endif()
   target_link_libraries(${name} PRIVATE qor_java_headers ${ARG_LIBS})
 endfunction()
 
 # add_export_check(<target> <file listing the expected exports, one a line>)
 function(add_export_check target expected)
-  add_test(NAME ${target}.exports
-           COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:${target}> -DEXPECTED=${expected}
-                   -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+  if(WIN32)
+    add_test(NAME ${target}.exports
+             COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:${target}> -DEXPECTED=${expected}
+                     -DOBJDUMP=${CMAKE_OBJDUMP} -P ${PROJECT_SOURCE_DIR}/cmake/CheckDllExports.cmake)
+  else()
+    add_test(NAME ${target}.exports
+             COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:${target}> -DEXPECTED=${expected}
+                     -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+  endif()
 endfunction()
 
 # add_gtest(<name> SOURCES <files...> [LIBS <libs...>])
@@ -72,6 +102,9 @@ function(add_gtest name)
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${ARG_LIBS})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${QOR_GTEST_ENV}")
+  if(WIN32)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+  endif()
 endfunction()
 
 # add_java_test(<name> SOURCES <files...> CLASSES <fully qualified test classes...>

@@ -1,4 +1,4 @@
-// The system's error texts on Unix.
+// The C library's text for an error number, bounded by the caller's buffer.
 #include "procctl/process_error.h"
 
 #include <cerrno>
@@ -24,11 +24,4 @@ int process_strerror_r(int errnum, char* buffer, size_t size)
     }
     memcpy(buffer, text, length + 1);
     return 0;
-}
-
-void process_system_error_text(int sysErr, char* buffer, size_t size)
-{
-    if (process_strerror_r(sysErr, buffer, size) != 0) {
-        buffer[0] = '\0';
-    }
 }

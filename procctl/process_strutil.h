@@ -6,20 +6,12 @@
 #pragma once
 
 #include <cstddef>
-#include <iconv.h>
 #include <jni.h>
 
 extern "C" {
 
-JNIEXPORT int iconv_valid(iconv_t descriptor);
-JNIEXPORT char* process_stringConverter(char* dst, const char* src, size_t size, const char* fromCode,
-                                        const char* toCode);
 JNIEXPORT char* process_stringConverterToUTF8(char* dst, const char* src, size_t size);
 JNIEXPORT char* process_stringConverterFromUTF8(char* dst, const char* src, size_t size);
-
-// The process's code set: the locale's, or "ISO8859-1" when it reports none.
-JNIEXPORT const char* process_getCodeSet(void);
-JNIEXPORT const char* process_codeSetOrDefault(const char* reported);
 
 JNIEXPORT char* process_GetNativeStringFromJString(JNIEnv* env, char* dst, jstring str, size_t size);
 JNIEXPORT char* process_GetNativeStringFromArray(JNIEnv* env, char* dst, jbyteArray array, size_t size);

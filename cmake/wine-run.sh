@@ -1,0 +1,13 @@
+#!/bin/sh
+# Runs a Windows program under wine64 for CTest: quiet, without any window or
+# installer dialog, in a wine prefix of the build's own (created on first use)
+# so that nothing depends on the user's home directory.
+WINE=${QOR_WINE:-/usr/lib/wine/wine64}
+if [ -z "$WINEPREFIX" ]; then
+  WINEPREFIX=${QOR_WINEPREFIX:-${TMPDIR:-/tmp}/qor-wine-$(id -u)}
+fi
+export WINEPREFIX
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+exec "$WINE" "$@"

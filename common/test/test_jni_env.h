@@ -1,0 +1,82 @@
+// A JNI environment for tests where no Java virtual machine runs (the
+// Windows builds under wine): a JNI function table backed by plain C++
+// objects.  It knows strings, object arrays, primitive arrays (byte, int,
+// long, double), classes by name, instances with fields, and one pending
+// exception with its class and message.  Every object lives until the
+// environment is destroyed.  A JNI function it does not implement aborts the
+// test.
+#pragma once
+
+#include <jni.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+class TestJniEnv {
+  public:
+    TestJniEnv();
+    ~TestJniEnv();
+    TestJniEnv(const TestJniEnv&) = delete;
+    TestJniEnv& operator=(const TestJniEnv&) = delete;
+
+    JNIEnv* env() { return reinterpret_cast<JNIEnv*>(&holder_); }
+    operator JNIEnv*() { return env(); }
+
+    // Java values made from C++ ones.
+    jstring string(const std::string& utf8);
+    jstring string(const std::u16string& text);
+    // Each element a string, or null for std::nullopt.
+    jobjectArray stringArray(const std::vector<std::optional<std::string>>& elements);
+    jbyteArray byteArray(const std::vector<jbyte>& bytes);
+    jobject newInstance(const std::string& className);
+
+    // C++ values read from Java ones.
+    std::string utf8(jobject str) const;
+    std::u16string utf16(jobject str) const;
+    // Each element's text; "<null>" for a null element.
+    std::vector<std::string> strings(jobject array) const;
+    std::vector<unsigned char> primitiveBytes(jobject array) const;
+    // A field's value as it was last set ("I", "J", "F", "D", "Z" fields).
+    std::optional<double> numberField(jobject object, const std::string& name) const;
+
+    // Classes: every name is found unless hidden.
+    void hideClass(const std::string& name) { hidden_.insert(name); }
+
+    // The pending exception.
+    struct Exception {
+        std::string className;
+        std::string message;
+    };
+    bool exceptionPending() const { return pending_.has_value(); }
+    const std::optional<Exception>& pending() const { return pending_; }
+    // Returns the pending exception and clears it; nullopt when none.
+    std::optional<Exception> takeException();
+
+    // Number of Get*Chars / Get*Elements not yet released.
+    int unreleased() const { return unreleased_; }
+
+    struct Object;
+
+  private:
+    struct Holder {
+        const JNINativeInterface_* functions;
+        TestJniEnv* self;
+    };
+    friend struct TestJniFunctions;
+
+    Object* make();
+    Object* classNamed(const std::string& name);
+
+    Holder holder_;
+    std::unique_ptr<JNINativeInterface_> table_;
+    std::vector<std::unique_ptr<Object>> objects_;
+    std::map<std::string, Object*> classes_;
+    std::set<std::string> hidden_;
+    std::optional<Exception> pending_;
+    std::map<std::string, std::unique_ptr<std::string>> fieldIds_;
+    int unreleased_ = 0;
+};

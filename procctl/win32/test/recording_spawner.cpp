@@ -1,0 +1,95 @@
+// A stand-in for process_spawner that starts nothing: it writes what it
+// received to the file named by QOR_SPAWNER_RECORD (which it finds in the
+// environment the library generated for it) and answers with a failed
+// launch, error 1234.  The launch tests use it to check the request byte by
+// byte, and how the library reads a failure reply.
+#include "common/win32.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool readFully(HANDLE pipe, void* buffer, DWORD size)
+{
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    DWORD done = 0;
+    while (done < size) {
+        DWORD moved = 0;
+        if (!ReadFile(pipe, bytes + done, size - done, &moved, nullptr) || moved == 0) {
+            return false;
+        }
+        done += moved;
+    }
+    return true;
+}
+
+uint64_t little(const unsigned char* bytes, int size)
+{
+    uint64_t value = 0;
+    for (int i = size - 1; i >= 0; i--) {
+        value = (value << 8) | bytes[i];
+    }
+    return value;
+}
+
+const char* kindOf(uint64_t value)
+{
+    if (value == 0) {
+        return "none";
+    }
+    switch (GetFileType(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)))) {
+    case FILE_TYPE_DISK:
+        return "disk";
+    case FILE_TYPE_PIPE:
+        return "pipe";
+    case FILE_TYPE_CHAR:
+        return "char";
+    default:
+        return "invalid";
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        return 2;
+    }
+    std::string name = std::string("\\\\.\\pipe\\") + argv[1];
+    HANDLE pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    unsigned char header[40];
+    if (pipe == INVALID_HANDLE_VALUE || !readFully(pipe, header, sizeof(header))) {
+        return 1;
+    }
+    auto length = static_cast<DWORD>(little(header + 36, 4));
+    std::vector<char> command(length + 1, '\0');
+    if (length > 0 && !readFully(pipe, command.data(), length)) {
+        return 1;
+    }
+    // Nothing may follow the command line.
+    DWORD available = 0;
+    PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr);
+
+    char record[MAX_PATH + 1] = {0};
+    GetEnvironmentVariableA("QOR_SPAWNER_RECORD", record, MAX_PATH);
+    FILE* out = fopen(record, "wb");
+    if (out != nullptr) {
+        HANDLE server = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(little(header, 8)));
+        fprintf(out, "server %lu\n", static_cast<unsigned long>(GetProcessId(server)));
+        fprintf(out, "stdin %s\nstdout %s\nstderr %s\n", kindOf(little(header + 8, 8)), kindOf(little(header + 16, 8)),
+                kindOf(little(header + 24, 8)));
+        fprintf(out, "flags 0x%lx\nlength %lu\ncommand [%s]\nextra %lu\n",
+                static_cast<unsigned long>(little(header + 32, 4)), static_cast<unsigned long>(length), command.data(),
+                static_cast<unsigned long>(available));
+        fclose(out);
+    }
+    unsigned char reply[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0xd2, 0x04, 0, 0};
+    DWORD written = 0;
+    WriteFile(pipe, reply, sizeof(reply), &written, nullptr);
+    CloseHandle(pipe);
+    return 0;
+}

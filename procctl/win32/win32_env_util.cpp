@@ -1,0 +1,81 @@
+// EnvUtilGlue on Windows: the server's own environment, read from the
+// runtime library's wide table so that no character is lost to the ANSI
+// code page.
+#include "com_qor_vt_process_EnvUtilGlue.h"
+#include "common/win32.h"
+#include "procctl/win32/win32_process.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+// Size of the name buffer, in UTF-16 units; longer names are cut.
+static constexpr jsize ENV_NAME_UNITS = 8192;
+
+// Set once the wide table has been prepared for native_getentireenv.
+static int wideEnvironmentReadyForJava = 0;
+
+extern "C" JNIEXPORT jstring JNICALL Java_com_qor_vt_process_EnvUtilGlue_native_1getenv(JNIEnv* env, jclass /*cls*/,
+                                                                                        jstring name)
+{
+    if (name == nullptr) {
+        return env->NewStringUTF("");
+    }
+    wchar_t wideName[ENV_NAME_UNITS] = {0};
+    jsize length = env->GetStringLength(name);
+    const jchar* chars = env->GetStringChars(name, nullptr);
+    if (chars == nullptr) {
+        return env->NewStringUTF("");
+    }
+    jsize used = length < ENV_NAME_UNITS - 1 ? length : ENV_NAME_UNITS - 1;
+    for (jsize i = 0; i < used; i++) {
+        wideName[i] = static_cast<wchar_t>(chars[i]);
+    }
+    env->ReleaseStringChars(name, chars);
+
+    const wchar_t* value = _wgetenv(wideName);
+    // The narrow look-up keeps the runtime's narrow table built as well.
+    (void)getenv("__QOR_NO_SUCH");
+    if (value == nullptr) {
+        return env->NewStringUTF("");
+    }
+    return env->NewString(reinterpret_cast<const jchar*>(value), static_cast<jsize>(wcslen(value)));
+}
+
+extern "C" JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_process_EnvUtilGlue_native_1getentireenv(JNIEnv* env,
+                                                                                                   jclass /*cls*/)
+{
+    if (wideEnvironmentReadyForJava == 0) {
+        win32_PrepareWideEnvironment();
+        wideEnvironmentReadyForJava = 1;
+    }
+    wchar_t** table = _wenviron;
+    if (table == nullptr || table[0] == nullptr) {
+        return nullptr;
+    }
+    jsize n = 0;
+    while (table[n] != nullptr) {
+        n++;
+    }
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (stringClass == nullptr) {
+        return nullptr;
+    }
+    jstring empty = env->NewStringUTF("");
+    if (empty == nullptr) {
+        return nullptr;
+    }
+    // Every entry is returned; each slot holds the empty string until filled.
+    jobjectArray result = env->NewObjectArray(n, stringClass, empty);
+    if (result == nullptr) {
+        return nullptr;
+    }
+    for (jsize i = 0; i < n; i++) {
+        jstring entry = env->NewString(reinterpret_cast<const jchar*>(table[i]), static_cast<jsize>(wcslen(table[i])));
+        if (entry == nullptr) {
+            return nullptr;
+        }
+        env->SetObjectArrayElement(result, i, entry);
+        env->DeleteLocalRef(entry);
+    }
+    return result;
+}

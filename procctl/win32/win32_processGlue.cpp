@@ -1,0 +1,383 @@
+// The Win32ProcessGlue entry points and the library's JNI_OnLoad.
+//
+// Every entry point traces its entry and exit, turns the handle Java keeps
+// back into its record, and reports a failure as one Java exception.
+#include "com_qor_vt_process_Win32ProcessGlue.h"
+#include "common/win32.h"
+#include "procctl/process_error.h"
+#include "procctl/process_log.h"
+#include "procctl/process_strutil.h"
+#include "procctl/win32/win32_process.h"
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Size of the buffers for the command line and the working directory, and of
+// the buffer for process ids.
+static constexpr size_t COMMAND_BUFFER_SIZE = 8196;
+static constexpr size_t PID_BUFFER_SIZE = 128;
+
+static const char* const allocationFailure =
+    "Error during allocation of JNI process structures.  The OS refused to allocate more memory.";
+
+// Traces the entry point's entry now and its exit when the scope ends.
+class Trace {
+  public:
+    explicit Trace(const char* name) : name_(name) { process_log_entry(name_); }
+    ~Trace() { process_log_exit(name_); }
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+
+  private:
+    const char* name_;
+};
+
+static Win32ProcessRecord* newRecord(void)
+{
+    auto* record = static_cast<Win32ProcessRecord*>(malloc(sizeof(Win32ProcessRecord)));
+    if (record != nullptr) {
+        record->processHandle = INVALID_HANDLE_VALUE;
+        record->processId = 0;
+    }
+    return record;
+}
+
+// The record's process handle, or null after raising an exception: for a
+// handle of 0, and for the record of a failed launch or bind, whose handle
+// holds the invalid-handle value, which Windows would take for this very
+// process (a kill would end the server).
+static HANDLE usableHandle(JNIEnv* env, jlong handle, const char* text)
+{
+    auto* record = static_cast<Win32ProcessRecord*>(process_ConvertJlongToPointer(handle));
+    if (record == nullptr || record->processHandle == INVALID_HANDLE_VALUE || record->processHandle == nullptr) {
+        ThrowException(env, PROC_SYSTEM_ERR, text, ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return record->processHandle;
+}
+
+static Win32ProcessRecord* recordOf(jlong handle)
+{
+    return static_cast<Win32ProcessRecord*>(process_ConvertJlongToPointer(handle));
+}
+
+// Converts a Java string into the buffer; false when it does not fit whole,
+// so a long name is refused instead of being cut into another one.
+static bool nativeStringFits(JNIEnv* env, jstring str, char* buffer, size_t size)
+{
+    process_GetNativeStringFromJString(env, buffer, str, size);
+    return strlen(buffer) < size - 1;
+}
+
+// One entry of the redirection array in the ANSI code page, or null for a
+// missing or null entry.  The three entries are converted one by one: a
+// String[] conversion ends at the first null element, which would drop the
+// output and error files whenever standard input is not redirected.
+static char* redirectionEntry(JNIEnv* env, jobjectArray array, jsize index)
+{
+    if (index >= env->GetArrayLength(array)) {
+        return nullptr;
+    }
+    auto element = static_cast<jstring>(env->GetObjectArrayElement(array, index));
+    if (element == nullptr) {
+        return nullptr;
+    }
+    size_t size = 3 * (static_cast<size_t>(env->GetStringUTFLength(element)) + 1);
+    char* entry = static_cast<char*>(malloc(size));
+    if (entry != nullptr) {
+        process_GetNativeStringFromJString(env, entry, element, size);
+    }
+    env->DeleteLocalRef(element);
+    return entry;
+}
+
+static void raiseLaunchFailure(JNIEnv* env, DWORD result)
+{
+    char text[PROCESS_EXCEPTION_TEXT_SIZE];
+    process_system_error_text(static_cast<int>(result), text, sizeof(text));
+    if (text[0] == '\0') {
+        process_copyBounded(text, "Error creating new process. ", sizeof(text));
+    }
+    if (result == ERROR_FILE_NOT_FOUND) {
+        ThrowException(env, PROC_INVALID_EXECUTABLE, text, static_cast<int>(result));
+    } else if (result == ERROR_BAD_EXE_FORMAT) {
+        ThrowException(env, PROC_INVALID_EXECUTABLE,
+                       "Error when loading the executable; it may be corrupt.  Please check the execuable passed in.",
+                       static_cast<int>(result));
+    } else {
+        ThrowException(env, PROC_SYSTEM_ERR, text, static_cast<int>(result));
+    }
+}
+
+extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_create(
+    JNIEnv* env, jclass /*cls*/, jstring commandLine, jobjectArray environment, jstring workingDirectory, jint priority,
+    jobjectArray redirections, jboolean direct)
+{
+    Trace trace("Win32ProcessGlue_create()");
+    bool launchDirectly = direct == 1;
+    char directory[COMMAND_BUFFER_SIZE];
+    bool directoryFits = true;
+    if (workingDirectory != nullptr) {
+        directoryFits = nativeStringFits(env, workingDirectory, directory, sizeof(directory));
+    }
+    char** environmentArray = environment != nullptr ? javaStrArrayToCStrArray(env, environment) : nullptr;
+    bool redirected = redirections != nullptr && !launchDirectly;
+    char* redirectionSlots[3] = {nullptr, nullptr, nullptr};
+    for (jsize i = 0; redirected && i < 3; i++) {
+        redirectionSlots[i] = redirectionEntry(env, redirections, i);
+    }
+    auto releaseRedirections = [&redirectionSlots] {
+        for (char* slot : redirectionSlots) {
+            free(slot);
+        }
+    };
+
+    if (commandLine == nullptr) {
+        ReleaseCStrArray(environmentArray);
+        releaseRedirections();
+        ThrowException(env, PROC_SYSTEM_ERR, "Error in process definition, cannot have null commandline.", 0);
+        return 0;
+    }
+    char command[COMMAND_BUFFER_SIZE];
+    bool commandFits = nativeStringFits(env, commandLine, command, sizeof(command));
+
+    Win32ProcessRecord* record = newRecord();
+    if (record == nullptr) {
+        ReleaseCStrArray(environmentArray);
+        releaseRedirections();
+        ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
+        return 0;
+    }
+
+    DWORD result = ERROR_FILENAME_EXCED_RANGE;
+    if (commandFits && directoryFits) {
+        result = win32_CreateProcess(
+            command, static_cast<int>(strlen(command)), const_cast<const char**>(environmentArray),
+            workingDirectory != nullptr ? directory : nullptr, priority, redirected ? redirectionSlots : nullptr,
+            &record->processId, &record->processHandle, launchDirectly ? 1 : 0);
+    }
+    ReleaseCStrArray(environmentArray);
+    releaseRedirections();
+    if (result != 0) {
+        raiseLaunchFailure(env, result);
+    }
+    return process_ConvertPointerTo64(record);
+}
+
+extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recreate(JNIEnv* env, jclass /*cls*/,
+                                                                                     jstring pid)
+{
+    Trace trace("Win32ProcessGlue_recreate()");
+    if (pid == nullptr) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process. ", 0);
+        return 0;
+    }
+    char text[PID_BUFFER_SIZE];
+    process_GetNativeStringFromJString(env, text, pid, sizeof(text));
+    Win32ProcessRecord* record = newRecord();
+    if (record == nullptr) {
+        ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
+        return 0;
+    }
+    record->processId = static_cast<DWORD>(atoi(text));
+    process_log("Calling for a bind to process: [%d]\n", static_cast<int>(record->processId));
+    DWORD bound = win32_BindToProcess(record->processId, record);
+    if (bound != 0) {
+        process_log("Bind failed with return code: [%d]\n", static_cast<int>(bound));
+        unsigned int code = PROC_SYSTEM_ERR;
+        if (bound == ERROR_INVALID_PARAMETER) {
+            code = PROC_HAS_EXITED;
+        } else if (bound == ERROR_ACCESS_DENIED) {
+            code = PROC_ACCESS_DENIED;
+        }
+        ThrowException(env, code, "Error recreating/binding to process. ", static_cast<int>(bound));
+    }
+    return process_ConvertPointerTo64(record);
+}
+
+extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_createSelf(JNIEnv* env, jclass /*cls*/)
+{
+    Trace trace("Win32ProcessGlue_createSelf()");
+    Win32ProcessRecord* record = newRecord();
+    if (record == nullptr) {
+        ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
+        return 0;
+    }
+    record->processId = GetCurrentProcessId();
+    DWORD bound = win32_BindToProcess(record->processId, record);
+    if (bound != 0) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process. ", static_cast<int>(bound));
+    }
+    return process_ConvertPointerTo64(record);
+}
+
+extern "C" JNIEXPORT jstring JNICALL Java_com_qor_vt_process_Win32ProcessGlue_id(JNIEnv* env, jclass /*cls*/,
+                                                                                 jlong handle)
+{
+    Trace trace("Win32ProcessGlue_id()");
+    Win32ProcessRecord* record = recordOf(handle);
+    char text[PID_BUFFER_SIZE];
+    snprintf(text, sizeof(text), "%d", record != nullptr ? static_cast<int>(record->processId) : 0);
+    return env->NewStringUTF(text);
+}
+
+static bool isSelf(jlong handle)
+{
+    Win32ProcessRecord* record = recordOf(handle);
+    return record != nullptr && record->processId == GetCurrentProcessId();
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitForTermination(JNIEnv* env,
+                                                                                              jclass /*cls*/,
+                                                                                              jlong handle)
+{
+    Trace trace("Win32ProcessGlue_waitForTermination()");
+    if (isSelf(handle)) {
+        ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
+        return;
+    }
+    HANDLE process = usableHandle(env, handle, "Error waiting for process to terminate. ");
+    if (process != nullptr && WaitForSingleObject(process, INFINITE) == WAIT_FAILED) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error waiting for process to terminate. ",
+                       static_cast<int>(GetLastError()));
+    }
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitForTerminationWithTimeout(JNIEnv* env,
+                                                                                                         jclass /*cls*/,
+                                                                                                         jlong handle,
+                                                                                                         jint seconds)
+{
+    Trace trace("Win32ProcessGlue_waitForTerminationWithTimeout()");
+    if (isSelf(handle)) {
+        ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
+        return;
+    }
+    HANDLE process = usableHandle(env, handle, "Error waiting for process to terminate. ");
+    if (process == nullptr) {
+        return;
+    }
+    // Seconds in milliseconds without overflow; a negative limit polls, and
+    // no finite limit becomes the endless wait.
+    int64_t milliseconds = seconds < 0 ? 0 : static_cast<int64_t>(seconds) * 1000;
+    if (milliseconds >= static_cast<int64_t>(INFINITE)) {
+        milliseconds = static_cast<int64_t>(INFINITE) - 1;
+    }
+    DWORD outcome = WaitForSingleObject(process, static_cast<DWORD>(milliseconds));
+    if (outcome == WAIT_TIMEOUT) {
+        ThrowException(env, PROC_STILL_ACTIVE, "Error waiting for process to terminate. ", WAIT_TIMEOUT);
+    } else if (outcome == WAIT_FAILED) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error waiting for process to terminate. ",
+                       static_cast<int>(GetLastError()));
+    }
+}
+
+extern "C" JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_Win32ProcessGlue_ping(JNIEnv* env, jclass /*cls*/,
+                                                                                    jlong handle)
+{
+    Trace trace("Win32ProcessGlue_ping()");
+    HANDLE process = usableHandle(env, handle, "Error pinging process. ");
+    if (process == nullptr) {
+        return JNI_FALSE;
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process, &exitCode)) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error pinging process. ", static_cast<int>(GetLastError()));
+        return JNI_FALSE;
+    }
+    return exitCode == STILL_ACTIVE ? JNI_TRUE : JNI_FALSE;
+}
+
+static void endProcess(JNIEnv* env, jlong handle, const char* deniedText)
+{
+    HANDLE process = usableHandle(env, handle, "Error stopping process. ");
+    if (process == nullptr) {
+        return;
+    }
+    DWORD result = win32_TerminateProcess(process);
+    if (result == ERROR_ACCESS_DENIED) {
+        ThrowException(env, PROC_ACCESS_DENIED, deniedText, static_cast<int>(result));
+    } else if (result != 0) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error stopping process. ", static_cast<int>(result));
+    }
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_stop(JNIEnv* env, jclass /*cls*/,
+                                                                                jlong handle)
+{
+    Trace trace("Win32ProcessGlue_stop()");
+    endProcess(env, handle, "Error stopping process due to insufficient permissions. ");
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_kill(JNIEnv* env, jclass /*cls*/,
+                                                                                jlong handle)
+{
+    Trace trace("Win32ProcessGlue_kill()");
+    endProcess(env, handle, "Error stopping process due to insufficient permissions.  ");
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qor_vt_process_Win32ProcessGlue_getExitCode(JNIEnv* env, jclass /*cls*/,
+                                                                                       jlong handle)
+{
+    Trace trace("Win32ProcessGlue_getExitCode()");
+    if (isSelf(handle)) {
+        ThrowException(env, PROC_STILL_ACTIVE, "Attempt to get exit code of self", 0);
+        return -1;
+    }
+    HANDLE process = usableHandle(env, handle, "Error getting exitcode. ");
+    if (process == nullptr) {
+        return -1;
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process, &exitCode)) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error getting exitcode. ", static_cast<int>(GetLastError()));
+        return -1;
+    }
+    if (exitCode == STILL_ACTIVE) {
+        ThrowException(env, PROC_STILL_ACTIVE, "Attempt to get exitcode of active process. ", 0);
+    }
+    process_log("ExitCode retrieved for process [%d] was: [%d]\n", static_cast<int>(recordOf(handle)->processId),
+                static_cast<int>(exitCode));
+    return static_cast<jint>(exitCode);
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_done(JNIEnv* /*env*/, jclass /*cls*/,
+                                                                                jlong handle)
+{
+    Trace trace("Win32ProcessGlue_done()");
+    Win32ProcessRecord* record = recordOf(handle);
+    if (record == nullptr) {
+        return;
+    }
+    if (record->processHandle != nullptr && record->processHandle != INVALID_HANDLE_VALUE) {
+        CloseHandle(record->processHandle);
+    }
+    free(record);
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_pokeVMThreadDump(JNIEnv* /*env*/,
+                                                                                            jclass /*cls*/,
+                                                                                            jlong /*handle*/)
+{
+    Trace trace("Win32ProcessGlue_pokeVMThreadDump()");
+    // The virtual machine answers SIGBREAK with a dump of its own threads;
+    // the dump is always of this process, whatever the record.
+    raise(SIGBREAK);
+}
+
+// A user's logoff must not end the server; every other console event goes
+// on to the next handler.
+extern "C" JNIEXPORT BOOL WINAPI win32_ConsoleControlHandler(DWORD event)
+{
+    return event == CTRL_LOGOFF_EVENT ? TRUE : FALSE;
+}
+
+extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* /*vm*/, void* /*reserved*/)
+{
+    SetConsoleCtrlHandler(win32_ConsoleControlHandler, TRUE);
+    process_log_init_dbg();
+    return JNI_VERSION_1_2;
+}
