@@ -25,8 +25,10 @@ int getCpuSnapshot(cpu_info_t* snapshot)
         if (strncmp(ksp->ks_name, "cpu_stat", 8) != 0) {
             continue;
         }
+        // The read copies the statistic whole: one of another size would run
+        // past the buffer, or leave part of the counters unset.
         cpu_stat_t stat;
-        if (kstat_read(kc, ksp, &stat) == -1) {
+        if (ksp->ks_data_size != sizeof stat || kstat_read(kc, ksp, &stat) == -1) {
             kstat_close(kc);
             return 1;
         }

@@ -280,6 +280,12 @@ JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceU
     for (jsize i = 0; i < n; i++) {
         auto device = static_cast<jstring>(env->GetObjectArrayElement(devices, i));
         const char* deviceName = device != nullptr ? env->GetStringUTFChars(device, nullptr) : nullptr;
+        if (device != nullptr && deviceName == nullptr) {
+            // No memory for the characters: the OutOfMemoryError is pending
+            // for Java, and no other JNI call may follow it.
+            env->DeleteLocalRef(device);
+            break;
+        }
         traceText(entryName, "deviceName=", deviceName != nullptr ? deviceName : "(null)");
         traceInt(entryName, "intfNum=", cintArr[i]);
 
@@ -310,8 +316,12 @@ JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceU
                     failed = true; // the allocation failure is pending in Java
                 } else {
                     jstring macText = env->NewStringUTF(text);
-                    env->SetObjectArrayElement(result, i, macText);
-                    env->DeleteLocalRef(macText);
+                    if (macText == nullptr) {
+                        failed = true; // the allocation failure is pending in Java
+                    } else {
+                        env->SetObjectArrayElement(result, i, macText);
+                        env->DeleteLocalRef(macText);
+                    }
                 }
             }
         }

@@ -310,6 +310,10 @@ const char* TestJni::GetStringUTFChars(JNIEnv* env, jstring str, jboolean* isCop
     if (str == nullptr) {
         throw std::runtime_error("GetStringUTFChars on null");
     }
+    if (t.stringCharsFail) {
+        t.raise("java/lang/OutOfMemoryError", "string characters");
+        return nullptr;
+    }
     if (isCopy != nullptr) {
         *isCopy = JNI_TRUE;
     }
@@ -348,6 +352,10 @@ jstring TestJni::NewStringUTF(JNIEnv* env, const char* utf)
 {
     TestJni& t = self(env);
     t.checkPending();
+    if (t.newStringFails) {
+        t.raise("java/lang/OutOfMemoryError", "string");
+        return nullptr;
+    }
     return t.newString(utf);
 }
 

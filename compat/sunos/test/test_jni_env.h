@@ -49,6 +49,10 @@ class TestJni {
     int callsWithPendingException() const { return callsWithPending_; }
     // Array elements and string characters handed out and not released.
     int pinned() const { return pinned_; }
+    // While set, GetStringUTFChars or NewStringUTF answers null with an
+    // OutOfMemoryError pending, as a JVM short of memory does.
+    bool stringCharsFail = false;
+    bool newStringFails = false;
 
   private:
     struct Object;

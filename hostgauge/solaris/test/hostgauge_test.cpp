@@ -11,6 +11,7 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <kstat.h>
+#include <sys/sysinfo.h>
 #include <thread>
 #include <unistd.h>
 
@@ -94,6 +95,22 @@ TEST_F(HostGaugeTest, SnapshotFailsWhenTheStatisticsCannotBeOpenedOrAProcessorRe
     fixture.chain.clear();
     fixture.kstatOpenFails = true;
     EXPECT_EQ(1, getCpuSnapshot(&snapshot));
+}
+
+TEST_F(HostGaugeTest, ProcessorStatisticOfAnotherSizeIsNotReadIntoTheSnapshot)
+{
+    // Larger than a cpu_stat_t: reading it whole would run past the buffer.
+    // Smaller: part of the counters would be whatever the buffer held.
+    fixture.addCpuStat(0, 10, 10, 10, 10);
+    for (size_t size : {sizeof(cpu_stat_t) + 64, sizeof(cpu_stat_t) - 8}) {
+        std::vector<unsigned char> data(size, 0x11);
+        fixture.chain.push_back({"cpu_stat", 1, "cpu_stat1", KSTAT_TYPE_RAW, data, 1, false});
+        std::vector<jbyte> previous = asBytes(ticks(1, 2, 3, 4));
+        jbyteArray state = jni.newByteArray(previous);
+        EXPECT_EQ(-2, getCpuUtilization(state)) << size;
+        EXPECT_EQ(previous, jni.bytes(state)) << size;
+        fixture.chain.pop_back();
+    }
 }
 
 TEST_F(HostGaugeTest, ZeroedArrayReportsTheShareSinceBootAndKeepsTheCounters)

@@ -154,6 +154,26 @@ TEST_F(DlpiTest, BadDeviceNamesAndNegativePpasAreRefusedBeforeTheDriver)
     EXPECT_TRUE(fixture.requests.empty());
 }
 
+TEST_F(DlpiTest, StringThatCannotBeConvertedEndsTheWalkWithItsErrorPending)
+{
+    // No JNI call may follow the pending OutOfMemoryError (TearDown counts them).
+    fixture.addEthernet("bge", 0, bgeAddress);
+    jni.stringCharsFail = true;
+    EXPECT_EQ(nullptr, macs({"/dev/bge", "/dev/bge"}, {0, 0}));
+    EXPECT_EQ("java/lang/OutOfMemoryError", jni.exceptionClass());
+    EXPECT_TRUE(fixture.requests.empty());
+    jni.clearException();
+    jni.stringCharsFail = false;
+
+    jni.newStringFails = true;
+    jobjectArray result = macs({"/dev/bge", "/dev/bge"}, {0, 0});
+    EXPECT_EQ("java/lang/OutOfMemoryError", jni.exceptionClass());
+    ASSERT_NE(nullptr, result);
+    EXPECT_EQ((std::vector<std::string>{"<null>", "<null>"}), jni.strings(result));
+    EXPECT_EQ(2U, fixture.requests.size()) << "the walk ends at the first device";
+    jni.clearException();
+}
+
 TEST_F(DlpiTest, TraceLinesOfOneDevice)
 {
     fixture.addEthernet("bge", 0, bgeAddress);
