@@ -302,7 +302,9 @@ static LastProcessSlot* slotFor(int32_t pid)
 static void sampleBatch(const char* label, bool sinceLast, int32_t size, const int32_t* processIDs, double* procLoad)
 {
     for (int32_t i = 0; i < size; i++) {
-        LastProcessSlot* slot = slotFor(processIDs[i]);
+        // 0 and negative ids name no process (0 would match a free slot and
+        // read its last owner); they take no slot and answer 0.0.
+        LastProcessSlot* slot = processIDs[i] > 0 ? slotFor(processIDs[i]) : nullptr;
         PROCLOAD_DEBUG("%s %s %s %d\n", label, "processIDs[i]=", processIDs[i]);
         procLoad[i] = 0.0;
         if (slot != nullptr) {

@@ -15,6 +15,11 @@ int32_t getProcessId_Descendants(int32_t processID, int32_t maximum, int32_t* id
     if (maximum > DESCENDANTS_MAX_SIZE) {
         maximum = DESCENDANTS_MAX_SIZE;
     }
+    if (processID <= 0) {
+        // No process: pid 0's "children" would be the kernel's threads.
+        PROCLOAD_DEBUG("%s %s %s \n", label, "EXIT - no process");
+        return 0;
+    }
     int mode = isRedHat40(processID);
     DIR* dir = opendir(procRoot);
     if (dir == nullptr || mode < 0) {

@@ -172,6 +172,24 @@ TEST_F(Meter, GoneProcessAnswersZero)
     EXPECT_EQ(load, 0.0);
 }
 
+TEST_F(Meter, IdsThatNameNoProcessTakeNoSlotAndHaveNoDescendants)
+{
+    ProcFixture proc;
+    int32_t ids[] = {0, -1, -77, 0};
+    double loads[4] = {-1.0, -1.0, -1.0, -1.0};
+    getProcLoadLast(4, ids, loads);
+    getProcLoad(4, ids, loads);
+    for (double load : loads) {
+        EXPECT_EQ(load, 0.0);
+    }
+    for (int32_t id : ids) {
+        EXPECT_LT(findExistingSlot(id), 0) << id;
+    }
+    int32_t found[DESCENDANTS_MAX_SIZE];
+    EXPECT_EQ(getProcessId_Descendants(0, DESCENDANTS_MAX_SIZE, found), 0);
+    EXPECT_EQ(getProcessId_Descendants(-1, DESCENDANTS_MAX_SIZE, found), 0);
+}
+
 int excessWarnings(const std::string& out)
 {
     int n = 0;
