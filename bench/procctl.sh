@@ -19,10 +19,17 @@ run_java -Xms$heap -Xmx$heap -XX:+AlwaysPreTouch ProcctlBench spawn $n
 # CAP_SYS_RESOURCE, which a sandbox may not give).
 hard=$(ulimit -Hn)
 [ "$hard" = unlimited ] && hard=1048576
-low=$( (ulimit -n 1024 && run_java ProcctlBench spawn-only $n) | sed -n 's/^median=//p')
-high=$( (ulimit -n "$hard" && run_java ProcctlBench spawn-only $n) | sed -n 's/^median=//p')
+# Separate JVMs vary by tens of percent from run to run: the two limits take
+# turns, three runs each, and each side's best median counts.
+low=999999999 high=999999999
+for turn in 1 2 3; do
+  m=$( (ulimit -n 1024 && run_java ProcctlBench spawn-only $n) | sed -n 's/^median=//p')
+  low=$(awk -v a="$m" -v b="$low" 'BEGIN { print (a < b ? a : b) }')
+  m=$( (ulimit -n "$hard" && run_java ProcctlBench spawn-only $n) | sed -n 's/^median=//p')
+  high=$(awk -v a="$m" -v b="$high" 'BEGIN { print (a < b ? a : b) }')
+done
 ratio=$(awk -v a="$high" -v b="$low" 'BEGIN { printf "%.2f", a / b }')
-echo "RESULT spawn+wait at RLIMIT_NOFILE $hard, median of $n | ${high} µs | at RLIMIT_NOFILE 1024: ${low} µs | $ratio | ≈ 1"
+echo "RESULT spawn+wait at RLIMIT_NOFILE $hard, best median of 3 runs of $n | ${high} µs | at RLIMIT_NOFILE 1024: ${low} µs | $ratio | ≈ 1"
 
 "$build/bin/procctl_close_bench" 20000 $([ "$quick" = --quick ] && echo 10 || echo 50)
 
