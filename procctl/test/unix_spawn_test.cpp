@@ -10,10 +10,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
+#include <pwd.h>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +156,51 @@ TEST(Record, WaitWithALimitAndKill)
     EXPECT_EQ(unix_KillProcess(rec.r, &sysErr), PROC_SUCCESS);
     EXPECT_EQ(unix_WaitForProcessTerminationWithTimeout(rec.r, 10, &sysErr), PROC_SUCCESS);
     EXPECT_EQ(rec.r->exitCode, SIGKILL);
+}
+
+// The intermediate child of a detached spawn may start but fail to start the
+// program (here: the user's process limit allows one more process, not two).
+TEST(Detached, NoPidFromTheIntermediateChildFailsAndRecordsNone)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run as another user under a process limit";
+    }
+    pid_t tester = fork();
+    if (tester == 0) {
+        struct passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
+            _exit(90);
+        }
+        // Processes the user already has, this one included, plus the intermediate child.
+        int count = 0;
+        DIR* proc = opendir("/proc");
+        while (dirent* entry = readdir(proc)) {
+            struct stat info {};
+            std::string path = std::string("/proc/") + entry->d_name;
+            if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9' && stat(path.c_str(), &info) == 0 &&
+                info.st_uid == nobody->pw_uid) {
+                count++;
+            }
+        }
+        closedir(proc);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(count + 1);
+        if (setrlimit(RLIMIT_NPROC, &limit) != 0) {
+            _exit(91);
+        }
+        UnixProcessRecord* record = unix_NewProcessRecord();
+        snprintf(record->pid, sizeof(record->pid), "0");
+        int sysErr = 0;
+        char* args[] = {nullptr};
+        int result = unix_CreateDetachedProcess("/bin/true", args, nullptr, nullptr, 20, nullptr, 022, nullptr, nullptr,
+                                                0, record, &sysErr);
+        bool asExpected = result == PROC_SYSTEM_ERR && strcmp(record->pid, "0") == 0 && record->state == 0;
+        _exit(asExpected ? 0 : 10 + result);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(tester, &status, 0), tester);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(ChildLog, ChildSideLinesCarryTheChildsPidInTheLogFormat)
