@@ -399,9 +399,11 @@ int win32_GenerateEnvBlock(const char** request, char** out)
     size_t baselineSize = 0;
     if (ConstructParentEnvBlock(&parent) != 0 && CreateSortedBlockFromEnv(parent, &baselineView, &baselineSize) != 0 &&
         MergeEnvironmentBlocks(requestView, baselineView, win32_mergeVariables, &merged) != 0) {
-        // The exact size of the merged entries; it never exceeds the two
-        // blocks together plus the final NUL.
-        size_t size = 1;
+        // The merged entries and two more bytes: the final NUL, and the
+        // second NUL that an empty block needs, since the block's readers
+        // look for two NULs in a row.  It never exceeds the two blocks
+        // together plus those two.
+        size_t size = 2;
         for (char** entry = merged; *entry != nullptr; entry++) {
             size += strlen(*entry) + 1;
         }
@@ -414,6 +416,7 @@ int win32_GenerateEnvBlock(const char** request, char** out)
                 at += length;
             }
             block[at] = '\0';
+            block[at + 1] = '\0';
             result = 1;
         }
     }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,21 @@ TEST(EnvironmentBlock, EmptyServerEnvironmentStillGetsEveryRequestedEntry)
 {
     EnvironmentScope scope({});
     EXPECT_EQ(generate({"B=2", "A=1", "PATH=x"}), (Entries{"A=1", "B=2", "PATH=x"}));
+}
+
+TEST(EnvironmentBlock, AnEmptyBlockStillEndsInTwoNuls)
+{
+    // No inherited and no requested variable: the block is empty, yet
+    // CreateProcessA and EmitEnvironmentBlock read up to its second NUL.
+    EnvironmentScope scope({});
+    const char* request[] = {nullptr};
+    char* block = nullptr;
+    ASSERT_EQ(win32_GenerateEnvBlock(request, &block), 1);
+    ASSERT_NE(block, nullptr);
+    ASSERT_GE(_msize(block), 2u);
+    EXPECT_EQ(block[0], '\0');
+    EXPECT_EQ(block[1], '\0');
+    win32_FreeEnvString(block);
 }
 
 TEST(EnvironmentBlock, MergeRefusesMissingArraysAndParentBlockSkipsHiddenEntries)
