@@ -251,8 +251,12 @@ TEST_F(Win32Launch, LongRedirectionPathsAreRefusedNotCut)
     // file: the stream gets nothing and no file appears.
     std::string longName(300, 'a');
     EXPECT_EQ(CreateRedirectionFile(nullptr, (dir / longName).c_str(), 0), INVALID_HANDLE_VALUE);
-    std::string directory = dir.path() + "\\" + std::string(200, 'd');
-    EXPECT_EQ(CreateRedirectionFile(directory.c_str(), std::string(70, 'f').c_str(), 0), INVALID_HANDLE_VALUE);
+    // The directory exists, so a name cut at the limit would open.
+    std::string directory = dir.path() + "\\" + std::string(240 - dir.path().size(), 'd');
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+    std::string relative(70, 'f');
+    EXPECT_EQ(CreateRedirectionFile(directory.c_str(), relative.c_str(), 0), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(fileExists((directory + "\\" + relative).substr(0, MAX_PATH)));
     EXPECT_EQ(CreateRedirectionFile(nullptr, nullptr, 0), nullptr);
 
     EXPECT_EQ(runSpawned("handles", {std::nullopt, dir / longName, std::nullopt}), 0);
