@@ -229,13 +229,32 @@ struct TestJniFunctions {
             self(env).unreleased_--;
         }
     }
-    template <typename T> static void JNICALL getRegion(JNIEnv* /*env*/, jarray a, jsize start, jsize n, T* out)
+    // A region that does not lie inside the array raises, as in a JVM,
+    // instead of being copied past the array's end.
+    template <typename T> static bool regionInside(JNIEnv* env, jarray a, jsize start, jsize n)
     {
-        memcpy(out, obj(a)->bytes.data() + static_cast<size_t>(start) * sizeof(T), static_cast<size_t>(n) * sizeof(T));
+        size_t length = obj(a)->bytes.size() / sizeof(T);
+        if (start < 0 || n < 0 || static_cast<size_t>(start) > length ||
+            static_cast<size_t>(n) > length - static_cast<size_t>(start)) {
+            self(env).pending_ = TestJniEnv::Exception{"java/lang/ArrayIndexOutOfBoundsException",
+                                                       std::to_string(start) + "+" + std::to_string(n)};
+            return false;
+        }
+        return true;
     }
-    template <typename T> static void JNICALL setRegion(JNIEnv* /*env*/, jarray a, jsize start, jsize n, const T* in)
+    template <typename T> static void JNICALL getRegion(JNIEnv* env, jarray a, jsize start, jsize n, T* out)
     {
-        memcpy(obj(a)->bytes.data() + static_cast<size_t>(start) * sizeof(T), in, static_cast<size_t>(n) * sizeof(T));
+        if (regionInside<T>(env, a, start, n)) {
+            memcpy(out, obj(a)->bytes.data() + static_cast<size_t>(start) * sizeof(T),
+                   static_cast<size_t>(n) * sizeof(T));
+        }
+    }
+    template <typename T> static void JNICALL setRegion(JNIEnv* env, jarray a, jsize start, jsize n, const T* in)
+    {
+        if (regionInside<T>(env, a, start, n)) {
+            memcpy(obj(a)->bytes.data() + static_cast<size_t>(start) * sizeof(T), in,
+                   static_cast<size_t>(n) * sizeof(T));
+        }
     }
     static jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize n)
     {
