@@ -272,10 +272,27 @@ TEST_F(Win32Launch, EnvironmentAndWorkingDirectoryReachTheChild)
     std::string expected = "one\nC:\\qor;" + std::string(getenv("PATH")) + "\n" + sub + "\n";
     EXPECT_EQ(readFile(sub + "\\out.txt"), expected);
 
-    // A direct launch gets the same environment and directory.
-    jlong record = create(helperCommand("env QOR_SET"), &environment, sub.c_str(), -1, nullptr, true);
+    // A direct launch gets the same environment and directory; it writes
+    // to the server's standard output, a pipe here.
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    HANDLE savedOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, writeEnd);
+    jlong record = create(helperCommand("env QOR_SET cwd"), &environment, sub.c_str(), -1, nullptr, true);
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOut);
+    CloseHandle(writeEnd);
     ASSERT_FALSE(jni.exceptionPending()) << thrown().second;
     Java_com_qor_vt_process_Win32ProcessGlue_waitForTermination(jni, nullptr, record);
+    std::string out;
+    char buffer[256];
+    DWORD n = 0;
+    while (ReadFile(readEnd, buffer, sizeof(buffer), &n, nullptr) && n > 0) {
+        out.append(buffer, n);
+    }
+    CloseHandle(readEnd);
+    EXPECT_EQ(out, "one\n" + sub + "\n");
     EXPECT_EQ(Java_com_qor_vt_process_Win32ProcessGlue_getExitCode(jni, nullptr, record), 0);
 }
 
