@@ -479,6 +479,37 @@ TEST_F(Win32Launch, BindStopKillWaitAndExitCodes)
     EXPECT_EQ(Java_com_qor_vt_process_Win32ProcessGlue_getExitCode(jni, nullptr, quick), 12);
 }
 
+TEST_F(Win32Launch, StopAndKillWithoutTheRightToEndAreAccessDenied)
+{
+    jlong child = create(helperCommand("sleep 60000"), nullptr, nullptr, -1, nullptr, true);
+    ASSERT_FALSE(jni.exceptionPending()) << thrown().second;
+    auto* r = static_cast<Win32ProcessRecord*>(reinterpret_cast<void*>(static_cast<uintptr_t>(child)));
+
+    // A record holding only the narrowest rights of the binding ladder, as
+    // a process of another user may grant: it can be pinged, not ended.
+    auto* limited = static_cast<Win32ProcessRecord*>(malloc(sizeof(Win32ProcessRecord)));
+    ASSERT_NE(limited, nullptr);
+    limited->processId = r->processId;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), r->processHandle, GetCurrentProcess(), &limited->processHandle,
+                                SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, 0));
+    auto narrow = static_cast<jlong>(reinterpret_cast<uintptr_t>(limited));
+    Java_com_qor_vt_process_Win32ProcessGlue_stop(jni, nullptr, narrow);
+    auto [name, message] = thrown();
+    EXPECT_EQ(name, "AccessDeniedException");
+    EXPECT_EQ(message.rfind("Error stopping process due to insufficient permissions.  005: ", 0), 0u) << message;
+    Java_com_qor_vt_process_Win32ProcessGlue_kill(jni, nullptr, narrow);
+    std::tie(name, message) = thrown();
+    EXPECT_EQ(name, "AccessDeniedException");
+    EXPECT_EQ(message.rfind("Error stopping process due to insufficient permissions.   005: ", 0), 0u) << message;
+    EXPECT_EQ(Java_com_qor_vt_process_Win32ProcessGlue_ping(jni, nullptr, narrow), JNI_TRUE);
+    Java_com_qor_vt_process_Win32ProcessGlue_done(jni, nullptr, narrow);
+
+    Java_com_qor_vt_process_Win32ProcessGlue_kill(jni, nullptr, child);
+    EXPECT_FALSE(jni.exceptionPending());
+    Java_com_qor_vt_process_Win32ProcessGlue_waitForTerminationWithTimeout(jni, nullptr, child, 10);
+    EXPECT_EQ(Java_com_qor_vt_process_Win32ProcessGlue_getExitCode(jni, nullptr, child), 3);
+}
+
 TEST_F(Win32Launch, BindingToIdsOfNoProcessIsProcessHasExited)
 {
     // An id of no process, 0 and a non-number (atoi gives 0) are all
