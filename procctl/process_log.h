@@ -29,3 +29,16 @@ long process_log_pid(void);
 // Sizes of the log's working buffers.
 constexpr int PROCESS_LOG_MESSAGE_SIZE = 1948;
 constexpr int PROCESS_LOG_LINE_SIZE = 2048;
+
+// Writes the entry line of a traced operation now and its exit line when the
+// scope ends, so every return path is traced.
+class ProcessTrace {
+  public:
+    explicit ProcessTrace(const char* name) : name_(name) { process_log_entry(name_); }
+    ~ProcessTrace() { process_log_exit(name_); }
+    ProcessTrace(const ProcessTrace&) = delete;
+    ProcessTrace& operator=(const ProcessTrace&) = delete;
+
+  private:
+    const char* name_;
+};

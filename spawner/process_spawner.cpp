@@ -13,6 +13,7 @@
 // handle made valid in the library's process (8 bytes) and the child's id
 // (4 bytes), or 0 and the Windows error code of the failed start.
 #include "common/win32.h"
+#include "spawner/spawner_wire.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,29 +22,6 @@
 #include <vector>
 
 namespace {
-
-bool readFully(HANDLE pipe, void* buffer, DWORD size)
-{
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    DWORD done = 0;
-    while (done < size) {
-        DWORD moved = 0;
-        if (!ReadFile(pipe, bytes + done, size - done, &moved, nullptr) || moved == 0) {
-            return false;
-        }
-        done += moved;
-    }
-    return true;
-}
-
-uint64_t little(const unsigned char* bytes, int size)
-{
-    uint64_t value = 0;
-    for (int i = size - 1; i >= 0; i--) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
-}
 
 HANDLE asHandle(uint64_t value)
 {

@@ -17,18 +17,6 @@ static constexpr size_t CREATE_STRING_SIZE = 3072;
 
 namespace {
 
-// Logs entry and exit of an entry point under its trace name.
-class Trace {
-  public:
-    explicit Trace(const char* name) : name_(name) { process_log_entry(name_); }
-    ~Trace() { process_log_exit(name_); }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-  private:
-    const char* name_;
-};
-
 UnixProcessRecord* recordOf(jlong handle)
 {
     return static_cast<UnixProcessRecord*>(process_ConvertJlongToPointer(handle));
@@ -70,7 +58,7 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
     jstring workingDirectory, jint priority, jobjectArray stdHandles, jint /*reserved*/, jint umask, jstring group,
     jstring user, jint processGroup, jstring extra, jboolean inheritStdHandles, jboolean detached)
 {
-    Trace trace("UnixProcessGlue_create()");
+    ProcessTrace trace("UnixProcessGlue_create()");
     if (executable == nullptr) {
         ThrowException(env, PROC_INVALID_EXECUTABLE, "Invalid executable.", 0);
         return 0;
@@ -157,7 +145,7 @@ static bool isProcessId(const char* text)
 
 JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_recreate(JNIEnv* env, jclass /*cls*/, jstring pid)
 {
-    Trace trace("UnixProcessGlue_recreate()");
+    ProcessTrace trace("UnixProcessGlue_recreate()");
     if (pid == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process object. ", 0);
         return 0;
@@ -189,7 +177,7 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_recreate(JNIEnv*
 
 JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_createSelf(JNIEnv* env, jclass /*cls*/)
 {
-    Trace trace("UnixProcessGlue_createSelf()");
+    ProcessTrace trace("UnixProcessGlue_createSelf()");
     UnixProcessRecord* record = unix_NewProcessRecord();
     if (record == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, "Error in createSelf. ", 0);
@@ -210,7 +198,7 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_createSelf(JNIEn
 
 JNIEXPORT jstring JNICALL Java_com_qor_vt_process_UnixProcessGlue_id(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
-    Trace trace("UnixProcessGlue_id()");
+    ProcessTrace trace("UnixProcessGlue_id()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error reading process id. ");
     if (record == nullptr) {
         return nullptr;
@@ -258,7 +246,7 @@ static void finishWait(JNIEnv* env, UnixProcessRecord* record, int result, int s
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTermination(JNIEnv* env, jclass /*cls*/,
                                                                                   jlong handle)
 {
-    Trace trace("UnixProcessGlue_waitForTermination()");
+    ProcessTrace trace("UnixProcessGlue_waitForTermination()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error waiting for process to terminate. ");
     if (record == nullptr) {
         return;
@@ -282,7 +270,7 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
                                                                                              jclass /*cls*/,
                                                                                              jlong handle, jint seconds)
 {
-    Trace trace("UnixProcessGlue_waitForTerminationWithTimeout()");
+    ProcessTrace trace("UnixProcessGlue_waitForTerminationWithTimeout()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error waiting for process to terminate. ");
     if (record == nullptr) {
         return;
@@ -304,7 +292,7 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
 
 JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_UnixProcessGlue_ping(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
-    Trace trace("UnixProcessGlue_ping()");
+    ProcessTrace trace("UnixProcessGlue_ping()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error pinging process. ");
     if (record == nullptr) {
         return JNI_FALSE;
@@ -322,7 +310,7 @@ JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_UnixProcessGlue_ping(JNIEnv* 
 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_stop(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
-    Trace trace("UnixProcessGlue_stop()");
+    ProcessTrace trace("UnixProcessGlue_stop()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error stopping process. ");
     if (record == nullptr) {
         return;
@@ -339,7 +327,7 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_stop(JNIEnv* env,
 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_kill(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
-    Trace trace("UnixProcessGlue_kill()");
+    ProcessTrace trace("UnixProcessGlue_kill()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error terminating process. ");
     if (record == nullptr) {
         return;
@@ -354,7 +342,7 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_kill(JNIEnv* env,
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
-    Trace trace("UnixProcessGlue_getExitCode()");
+    ProcessTrace trace("UnixProcessGlue_getExitCode()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error getting exitcode. ");
     if (record == nullptr) {
         return 0;
@@ -381,7 +369,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEn
 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_done(JNIEnv* /*env*/, jclass /*cls*/, jlong handle)
 {
-    Trace trace("UnixProcessGlue_done()");
+    ProcessTrace trace("UnixProcessGlue_done()");
     UnixProcessRecord* record = recordOf(handle);
     if (record == nullptr) {
         return;
@@ -395,7 +383,7 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_done(JNIEnv* /*en
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_pokeVMThreadDump(JNIEnv* env, jclass /*cls*/,
                                                                                 jlong handle)
 {
-    Trace trace("UnixProcessGlue_pokeVMThreadDump()");
+    ProcessTrace trace("UnixProcessGlue_pokeVMThreadDump()");
     UnixProcessRecord* record = recordOrThrow(env, handle, "Error causing JVM dump. ");
     if (record == nullptr) {
         return;

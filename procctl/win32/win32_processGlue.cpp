@@ -23,18 +23,6 @@ static constexpr size_t PID_BUFFER_SIZE = 128;
 static const char* const allocationFailure =
     "Error during allocation of JNI process structures.  The OS refused to allocate more memory.";
 
-// Traces the entry point's entry now and its exit when the scope ends.
-class Trace {
-  public:
-    explicit Trace(const char* name) : name_(name) { process_log_entry(name_); }
-    ~Trace() { process_log_exit(name_); }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-  private:
-    const char* name_;
-};
-
 static Win32ProcessRecord* newRecord(void)
 {
     auto* record = static_cast<Win32ProcessRecord*>(malloc(sizeof(Win32ProcessRecord)));
@@ -116,7 +104,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     JNIEnv* env, jclass /*cls*/, jstring commandLine, jobjectArray environment, jstring workingDirectory, jint priority,
     jobjectArray redirections, jboolean direct)
 {
-    Trace trace("Win32ProcessGlue_create()");
+    ProcessTrace trace("Win32ProcessGlue_create()");
     bool launchDirectly = direct == 1;
     char directory[COMMAND_BUFFER_SIZE];
     bool directoryFits = true;
@@ -170,7 +158,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
 extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recreate(JNIEnv* env, jclass /*cls*/,
                                                                                      jstring pid)
 {
-    Trace trace("Win32ProcessGlue_recreate()");
+    ProcessTrace trace("Win32ProcessGlue_recreate()");
     if (pid == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process. ", 0);
         return 0;
@@ -200,7 +188,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recr
 
 extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_createSelf(JNIEnv* env, jclass /*cls*/)
 {
-    Trace trace("Win32ProcessGlue_createSelf()");
+    ProcessTrace trace("Win32ProcessGlue_createSelf()");
     Win32ProcessRecord* record = newRecord();
     if (record == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
@@ -217,7 +205,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
 extern "C" JNIEXPORT jstring JNICALL Java_com_qor_vt_process_Win32ProcessGlue_id(JNIEnv* env, jclass /*cls*/,
                                                                                  jlong handle)
 {
-    Trace trace("Win32ProcessGlue_id()");
+    ProcessTrace trace("Win32ProcessGlue_id()");
     Win32ProcessRecord* record = recordOf(handle);
     char text[PID_BUFFER_SIZE];
     snprintf(text, sizeof(text), "%d", record != nullptr ? static_cast<int>(record->processId) : 0);
@@ -234,7 +222,7 @@ extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitF
                                                                                               jclass /*cls*/,
                                                                                               jlong handle)
 {
-    Trace trace("Win32ProcessGlue_waitForTermination()");
+    ProcessTrace trace("Win32ProcessGlue_waitForTermination()");
     if (isSelf(handle)) {
         ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
         return;
@@ -251,7 +239,7 @@ extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitF
                                                                                                          jlong handle,
                                                                                                          jint seconds)
 {
-    Trace trace("Win32ProcessGlue_waitForTerminationWithTimeout()");
+    ProcessTrace trace("Win32ProcessGlue_waitForTerminationWithTimeout()");
     if (isSelf(handle)) {
         ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
         return;
@@ -278,7 +266,7 @@ extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitF
 extern "C" JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_Win32ProcessGlue_ping(JNIEnv* env, jclass /*cls*/,
                                                                                     jlong handle)
 {
-    Trace trace("Win32ProcessGlue_ping()");
+    ProcessTrace trace("Win32ProcessGlue_ping()");
     HANDLE process = usableHandle(env, handle, "Error pinging process. ");
     if (process == nullptr) {
         return JNI_FALSE;
@@ -308,21 +296,21 @@ static void endProcess(JNIEnv* env, jlong handle, const char* deniedText)
 extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_stop(JNIEnv* env, jclass /*cls*/,
                                                                                 jlong handle)
 {
-    Trace trace("Win32ProcessGlue_stop()");
+    ProcessTrace trace("Win32ProcessGlue_stop()");
     endProcess(env, handle, "Error stopping process due to insufficient permissions. ");
 }
 
 extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_kill(JNIEnv* env, jclass /*cls*/,
                                                                                 jlong handle)
 {
-    Trace trace("Win32ProcessGlue_kill()");
+    ProcessTrace trace("Win32ProcessGlue_kill()");
     endProcess(env, handle, "Error stopping process due to insufficient permissions.  ");
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qor_vt_process_Win32ProcessGlue_getExitCode(JNIEnv* env, jclass /*cls*/,
                                                                                        jlong handle)
 {
-    Trace trace("Win32ProcessGlue_getExitCode()");
+    ProcessTrace trace("Win32ProcessGlue_getExitCode()");
     if (isSelf(handle)) {
         ThrowException(env, PROC_STILL_ACTIVE, "Attempt to get exit code of self", 0);
         return -1;
@@ -347,7 +335,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qor_vt_process_Win32ProcessGlue_getEx
 extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_done(JNIEnv* /*env*/, jclass /*cls*/,
                                                                                 jlong handle)
 {
-    Trace trace("Win32ProcessGlue_done()");
+    ProcessTrace trace("Win32ProcessGlue_done()");
     Win32ProcessRecord* record = recordOf(handle);
     if (record == nullptr) {
         return;
@@ -362,7 +350,7 @@ extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_pokeV
                                                                                             jclass /*cls*/,
                                                                                             jlong /*handle*/)
 {
-    Trace trace("Win32ProcessGlue_pokeVMThreadDump()");
+    ProcessTrace trace("Win32ProcessGlue_pokeVMThreadDump()");
     // The virtual machine answers SIGBREAK with a dump of its own threads;
     // the dump is always of this process, whatever the record.
     raise(SIGBREAK);

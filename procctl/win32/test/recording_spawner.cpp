@@ -4,6 +4,7 @@
 // launch, error 1234.  The launch tests use it to check the request byte by
 // byte, and how the library reads a failure reply.
 #include "common/win32.h"
+#include "spawner/spawner_wire.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,29 +12,6 @@
 #include <vector>
 
 namespace {
-
-bool readFully(HANDLE pipe, void* buffer, DWORD size)
-{
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    DWORD done = 0;
-    while (done < size) {
-        DWORD moved = 0;
-        if (!ReadFile(pipe, bytes + done, size - done, &moved, nullptr) || moved == 0) {
-            return false;
-        }
-        done += moved;
-    }
-    return true;
-}
-
-uint64_t little(const unsigned char* bytes, int size)
-{
-    uint64_t value = 0;
-    for (int i = size - 1; i >= 0; i--) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
-}
 
 const char* kindOf(uint64_t value)
 {

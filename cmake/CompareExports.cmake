@@ -1,0 +1,17 @@
+# Fails unless the exported names in ACTUAL_VAR are exactly those listed in
+# EXPECTED (one a line, # comments allowed).
+function(qor_compare_exports lib actual_var expected)
+  set(actual ${${actual_var}})
+  file(STRINGS ${expected} wanted REGEX "^[^#]")
+  list(SORT actual)
+  list(SORT wanted)
+  set(missing ${wanted})
+  list(REMOVE_ITEM missing ${actual})
+  set(extra ${actual})
+  list(REMOVE_ITEM extra ${wanted})
+  if(missing OR extra)
+    message(FATAL_ERROR "exports of ${lib} differ\n  missing: ${missing}\n  unexpected: ${extra}")
+  endif()
+  list(LENGTH actual n)
+  message(STATUS "${n} exports as expected")
+endfunction()
