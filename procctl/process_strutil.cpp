@@ -186,6 +186,34 @@ void ReleaseCStrArray(char** array)
     free(array);
 }
 
+jobjectArray process_NewStringArray(JNIEnv* env, jsize n, jstring (*makeEntry)(JNIEnv* env, jsize index))
+{
+    if (n <= 0) {
+        return nullptr;
+    }
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (stringClass == nullptr) {
+        return nullptr;
+    }
+    jstring empty = env->NewStringUTF("");
+    if (empty == nullptr) {
+        return nullptr;
+    }
+    jobjectArray result = env->NewObjectArray(n, stringClass, empty);
+    if (result == nullptr) {
+        return nullptr;
+    }
+    for (jsize i = 0; i < n; i++) {
+        jstring entry = makeEntry(env, i);
+        if (entry == nullptr) {
+            return nullptr;
+        }
+        env->SetObjectArrayElement(result, i, entry);
+        env->DeleteLocalRef(entry);
+    }
+    return result;
+}
+
 jlong process_ConvertPointerTo64(void* pointer)
 {
     return static_cast<jlong>(reinterpret_cast<uintptr_t>(pointer));

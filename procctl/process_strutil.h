@@ -26,5 +26,10 @@ JNIEXPORT jlong process_ConvertPointerTo64(void* pointer);
 JNIEXPORT void* process_ConvertJlongToPointer(jlong value);
 }
 
+// A Java String[] of n entries, entry i made by makeEntry; each slot holds the
+// empty string until filled.  Null when n is 0 or the JVM refuses (an
+// exception is then pending).
+jobjectArray process_NewStringArray(JNIEnv* env, jsize n, jstring (*makeEntry)(JNIEnv* env, jsize index));
+
 // Copies at most size bytes and terminates at byte size - 1; nothing for size 0.
 void process_copyBounded(char* dst, const char* src, size_t size);

@@ -33,34 +33,10 @@ extern "C" JNIEXPORT jstring JNICALL Java_com_qor_vt_process_EnvUtilGlue_native_
 extern "C" JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_process_EnvUtilGlue_native_1getentireenv(JNIEnv* env,
                                                                                                    jclass /*cls*/)
 {
-    if (environ == nullptr || environ[0] == nullptr) {
-        return nullptr;
-    }
+    // Every entry of the environment is returned, the last one included.
     jsize n = 0;
-    while (environ[n] != nullptr) {
+    while (environ != nullptr && environ[n] != nullptr) {
         n++;
     }
-
-    jclass stringClass = env->FindClass("java/lang/String");
-    if (stringClass == nullptr) {
-        return nullptr;
-    }
-    jstring empty = env->NewStringUTF("");
-    if (empty == nullptr) {
-        return nullptr;
-    }
-    // Every entry is returned; each slot holds the empty string until filled.
-    jobjectArray result = env->NewObjectArray(n, stringClass, empty);
-    if (result == nullptr) {
-        return nullptr;
-    }
-    for (jsize i = 0; i < n && environ[i] != nullptr; i++) {
-        jstring entry = newUTF8String(env, environ[i]);
-        if (entry == nullptr) {
-            return nullptr;
-        }
-        env->SetObjectArrayElement(result, i, entry);
-        env->DeleteLocalRef(entry);
-    }
-    return result;
+    return process_NewStringArray(env, n, [](JNIEnv* e, jsize index) { return newUTF8String(e, environ[index]); });
 }

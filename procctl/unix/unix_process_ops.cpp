@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -419,22 +420,16 @@ void unix_DeallocateProcessSpawnData(UnixProcessRecord* record)
 {
     process_log_entry("unix_DeallocateProcessSpawnData()");
     if (record != nullptr) {
-        free(record->executable);
-        record->executable = nullptr;
-        free(record->workingDirectory);
-        record->workingDirectory = nullptr;
-        free(record->user);
-        record->user = nullptr;
-        free(record->group);
-        record->group = nullptr;
-        free(record->extraText);
-        record->extraText = nullptr;
-        ReleaseCStrArray(record->arguments);
-        record->arguments = nullptr;
-        ReleaseCStrArray(record->environment);
-        record->environment = nullptr;
-        ReleaseCStrArray(record->stdHandleFiles);
-        record->stdHandleFiles = nullptr;
+        // Each field is set to null once released, so a second call does nothing.
+        for (char** field :
+             {&record->executable, &record->workingDirectory, &record->user, &record->group, &record->extraText}) {
+            free(*field);
+            *field = nullptr;
+        }
+        for (char*** array : {&record->arguments, &record->environment, &record->stdHandleFiles}) {
+            ReleaseCStrArray(*array);
+            *array = nullptr;
+        }
     }
     process_log_exit("unix_DeallocateProcessSpawnData()");
 }

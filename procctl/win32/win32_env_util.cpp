@@ -3,6 +3,7 @@
 // code page.
 #include "com_qor_vt_process_EnvUtilGlue.h"
 #include "common/win32.h"
+#include "procctl/process_strutil.h"
 #include "procctl/win32/win32_process.h"
 
 #include <cstdlib>
@@ -48,34 +49,13 @@ extern "C" JNIEXPORT jobjectArray JNICALL Java_com_qor_vt_process_EnvUtilGlue_na
         win32_PrepareWideEnvironment();
         wideEnvironmentReadyForJava = 1;
     }
-    wchar_t** table = _wenviron;
-    if (table == nullptr || table[0] == nullptr) {
-        return nullptr;
-    }
+    // Every entry of the environment is returned, the last one included.
     jsize n = 0;
-    while (table[n] != nullptr) {
+    while (_wenviron != nullptr && _wenviron[n] != nullptr) {
         n++;
     }
-    jclass stringClass = env->FindClass("java/lang/String");
-    if (stringClass == nullptr) {
-        return nullptr;
-    }
-    jstring empty = env->NewStringUTF("");
-    if (empty == nullptr) {
-        return nullptr;
-    }
-    // Every entry is returned; each slot holds the empty string until filled.
-    jobjectArray result = env->NewObjectArray(n, stringClass, empty);
-    if (result == nullptr) {
-        return nullptr;
-    }
-    for (jsize i = 0; i < n; i++) {
-        jstring entry = env->NewString(reinterpret_cast<const jchar*>(table[i]), static_cast<jsize>(wcslen(table[i])));
-        if (entry == nullptr) {
-            return nullptr;
-        }
-        env->SetObjectArrayElement(result, i, entry);
-        env->DeleteLocalRef(entry);
-    }
-    return result;
+    return process_NewStringArray(env, n, [](JNIEnv* e, jsize index) {
+        return e->NewString(reinterpret_cast<const jchar*>(_wenviron[index]),
+                            static_cast<jsize>(wcslen(_wenviron[index])));
+    });
 }
