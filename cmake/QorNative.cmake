@@ -17,6 +17,9 @@ if(NOT EXISTS ${QOR_JDK_HOME}/include/jni.h)
   message(FATAL_ERROR "no jni.h under ${QOR_JDK_HOME}")
 endif()
 include(UseJava)
+# Sources are UTF-8 whatever the caller's locale says (javac would otherwise
+# read them in the locale's code set, US-ASCII when none is set).
+set(CMAKE_JAVA_COMPILE_FLAGS -encoding UTF-8)
 
 if(WIN32)
   # GoogleTest built from the sources Debian ships, with the cross compiler.
@@ -38,7 +41,12 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(QOR_LIB_DIR ${CMAKE_BINARY_DIR}/lib)
 
 # Bounded buffers that cut long texts are the design here, not an accident.
-add_compile_options(-Wall -Wextra -Werror -Wno-format-truncation)
+add_compile_options(-Wall -Wextra -Wno-format-truncation)
+# Warnings stop the build only where we choose so (the presets and CI): a
+# packager's build with another compiler must not fail on a new warning.
+if(QOR_WERROR)
+  add_compile_options(-Werror)
+endif()
 if(QOR_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

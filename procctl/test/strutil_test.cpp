@@ -1,6 +1,6 @@
 // Code-set conversions, system error texts and pointer conversions.
 #include "procctl/process_error.h"
-#include "procctl/unix_process_strutil.h"
+#include "procctl/unix/unix_process_strutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Code-set conversions on Unix, with iconv and the locale's code set.
-#include "procctl/unix_process_strutil.h"
+#include "procctl/unix/unix_process_strutil.h"
 
 #include <cerrno>
 #include <cstring>
