@@ -21,7 +21,7 @@ include(UseJava)
 # read them in the locale's code set, US-ASCII when none is set).
 set(CMAKE_JAVA_COMPILE_FLAGS -encoding UTF-8)
 
-if(WIN32)
+if(BUILD_TESTING AND WIN32)
   # GoogleTest built from the sources Debian ships, with the cross compiler.
   set(QOR_GTEST_SOURCE_DIR /usr/src/googletest/googletest CACHE PATH "GoogleTest sources for the Windows builds")
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -31,10 +31,24 @@ if(WIN32)
   # prefix, which must not race between tests that run in parallel.
   add_test(NAME wine.prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot -i)
   set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-else()
+elseif(BUILD_TESTING)
   find_package(GTest REQUIRED)
   find_file(QOR_JUNIT_JAR junit-platform-console-standalone.jar PATHS /usr/share/java REQUIRED)
 endif()
+
+# add_test_directory(<dir>)
+# A component's tests and their helper programs: built only with BUILD_TESTING.
+macro(add_test_directory dir)
+  if(BUILD_TESTING)
+    add_subdirectory(${dir})
+  endif()
+endmacro()
+
+# install_shipped(<targets...>)
+# What ships: libraries into lib/ (Linux) and DLLs and programs into bin/.
+function(install_shipped)
+  install(TARGETS ${ARGN} LIBRARY DESTINATION lib RUNTIME DESTINATION bin)
+endfunction()
 
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
@@ -91,6 +105,9 @@ endfunction()
 
 # add_export_check(<target> <file listing the expected exports, one a line>)
 function(add_export_check target expected)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   if(WIN32)
     add_test(NAME ${target}.exports
              COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:${target}> -DEXPECTED=${expected}

@@ -79,6 +79,7 @@ public final class Demo {
     UnixProcessGlue.done(handle);
     gcWatch.join(10_000);
     System.out.printf("%nThe command ended with exit code %d; its output is in %s%n", code, log);
+    System.exit(code);
   }
 
   private static void printHostFacts() {

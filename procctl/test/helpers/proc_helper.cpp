@@ -25,14 +25,14 @@ void printSignals()
     std::string handled;
     for (int sig = 1; sig < 32; sig++) {
         if (sigismember(&mask, sig) == 1) {
-            blocked += " " + std::to_string(sig);
+            blocked.append(" ").append(std::to_string(sig));
         }
         struct sigaction action {};
         sigaction(sig, nullptr, &action);
         if (action.sa_handler == SIG_IGN) {
-            ignored += " " + std::to_string(sig);
+            ignored.append(" ").append(std::to_string(sig));
         } else if (action.sa_handler != SIG_DFL) {
-            handled += " " + std::to_string(sig);
+            handled.append(" ").append(std::to_string(sig));
         }
     }
     printf("blocked:%s\nignored:%s\nhandled:%s\n", blocked.c_str(), ignored.c_str(), handled.c_str());

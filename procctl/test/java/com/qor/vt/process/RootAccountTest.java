@@ -15,9 +15,14 @@ import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
-/** Children started as another user or group; these need root and Debian's system accounts. */
+/**
+ * Children started as another user or group; these need root and Debian's system accounts. The
+ * helper program is copied into the test's own directory first: the build tree may lie where the
+ * other user cannot read (a checkout in root's home).
+ */
 class RootAccountTest {
   @TempDir Path dir;
+  private String helper;
 
   @BeforeEach
   void needsRoot() throws Exception {
@@ -25,6 +30,15 @@ class RootAccountTest {
     assumeTrue(uid.equals("0"),
         "skipped: switching user and group needs root (running as uid " + uid + ")");
     Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxrwxrwx"));
+    Path copy = Files.copy(Path.of(Spawn.HELPER), dir.resolve("proc_helper"));
+    Files.setPosixFilePermissions(copy, PosixFilePermissions.fromString("rwxr-xr-x"));
+    helper = copy.toString();
+  }
+
+  private Spawn helper(String... arguments) {
+    Spawn s = Spawn.helper(arguments);
+    s.executable = helper;
+    return s;
   }
 
   private static String output(String... command) {
@@ -37,7 +51,7 @@ class RootAccountTest {
 
   @Test
   void userTakesItsPrimaryGroupAndNoSupplementaryGroups() throws Exception {
-    Spawn s = Spawn.helper("ids");
+    Spawn s = helper("ids");
     s.user = "nobody";
     assertEquals(
         "uid=" + id("nobody", "-u") + " gid=" + id("nobody", "-g") + " groups=0\n", s.output(dir));
@@ -45,13 +59,13 @@ class RootAccountTest {
 
   @Test
   void anExplicitGroupWinsOverTheUsersOwn() throws Exception {
-    Spawn s = Spawn.helper("ids");
+    Spawn s = helper("ids");
     s.user = "nobody";
     s.group = "daemon";
     String gid = output("getent", "group", "daemon").split(":")[2];
     assertEquals("uid=" + id("nobody", "-u") + " gid=" + gid + " groups=0\n", s.output(dir));
 
-    Spawn groupOnly = Spawn.helper("ids");
+    Spawn groupOnly = helper("ids");
     groupOnly.group = "nogroup";
     String nogroup = output("getent", "group", "nogroup").split(":")[2];
     assertEquals("uid=0 gid=" + nogroup + " groups=0\n", groupOnly.output(dir));
@@ -61,7 +75,7 @@ class RootAccountTest {
   void redirectionFilesAreOpenedAsTheNewUser() throws Exception {
     Path privateDir = Files.createDirectory(dir.resolve("private"));
     Files.setPosixFilePermissions(privateDir, PosixFilePermissions.fromString("rwx------"));
-    Spawn s = Spawn.helper().files(null, privateDir.resolve("out.log").toString(), null);
+    Spawn s = helper().files(null, privateDir.resolve("out.log").toString(), null);
     s.user = "nobody";
     s.fails(InvalidFileException.class, "Error creating new process. 013: " + Spawn.strerror(13));
   }
