@@ -137,7 +137,7 @@ public final class Demo {
         long after = System.nanoTime();
         waiter.join(5000);
         System.out.printf(
-            "  (System.gc() took %.1f ms; the waiter ran %.0f µs after it began, %+.0f µs"
+            "  (System.gc() took %.1f ms; the waiter ran %.0f us after it began, %+.0f us"
                 + " from its return)%n",
             (after - before) / 1e6, (released.get() - before) / 1e3,
             (released.get() - after) / 1e3);
