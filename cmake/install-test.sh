@@ -3,9 +3,12 @@
 # and checks what lands where.  On Linux it also runs the main job's
 # supervise step against the installed tree alone (library names, no paths
 # back into the build tree).
-# Usage: install-test.sh BUILD_DIR PLATFORM(linux|win64|win32) [JAVA]
+# Usage: install-test.sh BUILD_DIR PLATFORM(linux|win64|win32) [JAVA COMMAND...]
 set -euo pipefail
-build=$1 platform=$2 java=${3:-java}
+build=$1 platform=$2
+shift 2
+java=("$@")
+[ ${#java[@]} -gt 0 ] || java=(java)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -32,7 +35,7 @@ if [ "$platform" = linux ]; then
   # The demo's supervise step with nothing but the installed tree: the
   # command's exit code comes back as the demo's.
   rc=0
-  (cd "$tmp" && "$java" -agentpath:"$tmp/prefix/lib/libGcSentry.so" -Djava.library.path="$tmp/prefix/lib" \
+  (cd "$tmp" && "${java[@]}" -agentpath:"$tmp/prefix/lib/libGcSentry.so" -Djava.library.path="$tmp/prefix/lib" \
      -cp "$tmp/prefix/share/java/qor_java.jar:$build/java/qor_demo.jar" Demo /bin/sh -c 'exit 3') \
     >"$tmp/demo.out" 2>&1 || rc=$?
   [ "$rc" = 3 ] || { cat "$tmp/demo.out"; fail "demo against the installed tree exited $rc, expected 3"; }

@@ -51,7 +51,8 @@ public final class Demo {
     int pid = Integer.parseInt(UnixProcessGlue.id(handle));
     System.out.printf(
         "%nStarted %s as pid %d, output in %s%n", String.join(" ", command), pid, log);
-    Runtime.getRuntime().addShutdownHook(new Thread(() -> stopQuietly(handle, pid)));
+    Thread stopOnInterrupt = new Thread(() -> stopQuietly(handle, pid));
+    Runtime.getRuntime().addShutdownHook(stopOnInterrupt);
 
     Thread gcWatch = watchGarbageCollection();
     System.out.printf("%n%6s %12s %14s %12s %16s %12s%n", "time", "machine CPU", "free memory",
@@ -76,6 +77,8 @@ public final class Demo {
     }
     UnixProcessGlue.waitForTermination(handle);
     int code = UnixProcessGlue.getExitCode(handle);
+    // The handle is released next: Ctrl-C from here on has nothing to stop.
+    Runtime.getRuntime().removeShutdownHook(stopOnInterrupt);
     UnixProcessGlue.done(handle);
     gcWatch.join(10_000);
     System.out.printf("%nThe command ended with exit code %d; its output is in %s%n", code, log);
