@@ -27,6 +27,10 @@ enum class PidFileScan {
 // the line.  path is terminated in every case and is empty unless found.
 template <typename Char> PidFileScan scanPidFile(std::basic_string_view<Char> text, Char (&path)[pidFilePathSize]);
 
+// How much of a pid file is read: enough for any pid and the blanks around
+// it, and an end to the read when the path names a device that never ends.
+constexpr std::size_t pidTextMax = 128;
+
 // Reads one decimal integer, after optional white space and an optional sign,
 // from the start of the text.  False when there is none or it does not fit a
 // signed 32-bit integer.

@@ -5,8 +5,10 @@
 #include "webhalt/command_line.h"
 #include "webhalt/pidfile_scan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -37,8 +39,8 @@ const Action* findAction(const char* word)
     return nullptr;
 }
 
-// Reads a whole file.  On failure error is errno.
-bool readText(const char* path, std::string& text, int& error)
+// Reads a file, up to limit bytes.  On failure error is errno.
+bool readText(const char* path, std::string& text, int& error, size_t limit)
 {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
@@ -48,7 +50,7 @@ bool readText(const char* path, std::string& text, int& error)
     text.clear();
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) {
+    while (text.size() < limit && (n = fread(buffer, 1, std::min(sizeof(buffer), limit - text.size()), file)) > 0) {
         text.append(buffer, n);
     }
     fclose(file);
@@ -59,7 +61,7 @@ int signalServer(const char* configPath, const Action& action)
 {
     std::string text;
     int error = 0;
-    if (!readText(configPath, text, error)) {
+    if (!readText(configPath, text, error, SIZE_MAX)) {
         fprintf(stderr, "fopen(%s): %s\n", configPath, strerror(error));
         return exitNotSignalled;
     }
@@ -76,7 +78,7 @@ int signalServer(const char* configPath, const Action& action)
     }
 
     // A relative path is taken from the current directory, as written.
-    if (!readText(pidPath, text, error)) {
+    if (!readText(pidPath, text, error, pidTextMax)) {
         fprintf(stderr, "fopen(%s): %s\n", pidPath, strerror(error));
         return exitNotSignalled;
     }

@@ -132,6 +132,7 @@ TEST_F(WebhaltLinux, Refusals)
 {
     const std::string conf = (dir / "httpd.conf").string();
     const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
+    const std::string padded = std::string(130, ' ') + "2147483647";
     struct Case {
         const char* pid; // written to the pid file, or nullptr for none
         std::vector<std::string> arguments;
@@ -153,6 +154,8 @@ TEST_F(WebhaltLinux, Refusals)
         {"0", {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
         {"-1", {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
         {"2147483647", {"-f", conf, "-k", "graceful-stop"}, 1, "kill(2147483647, SIGWINCH): No such process\n"},
+        // The pid file is read no further than 128 bytes.
+        {padded.c_str(), {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
         {nullptr, {"-f", conf, "-k", "stop"}, 1, "fopen(" + pidFile + "): No such file or directory\n"},
     };
     for (const Case& c : cases) {

@@ -7,41 +7,27 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::wstring programDirectory()
-{
-    wchar_t path[MAX_PATH + 1] = {0};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text = path;
-    return text.substr(0, text.find_last_of(L"\\/") + 1);
-}
+namespace fs = std::filesystem;
 
 std::string utf8(const std::wstring& text)
 {
-    std::string bytes(text.size() * 4, '\0');
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                                static_cast<int>(bytes.size()), nullptr, nullptr);
-    bytes.resize(static_cast<size_t>(n));
-    return bytes;
+    std::u8string bytes = fs::path(text).u8string();
+    return std::string(bytes.begin(), bytes.end());
 }
 
-std::string readFile(const std::wstring& path)
+std::string readFile(const fs::path& path)
 {
-    std::string text;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) {
-            text.append(buffer, n);
-        }
-        fclose(file);
-    }
-    return text;
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 // The running webhalt and event_waiter processes.
@@ -68,51 +54,29 @@ class WebhaltWin32 : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        wchar_t temp[MAX_PATH + 1] = {0};
-        GetTempPathW(MAX_PATH, temp);
-        dir = std::wstring(temp) + L"webhalt-test-" + std::to_wstring(GetCurrentProcessId());
-        directories.push_back(dir);
-        CreateDirectoryW(dir.c_str(), nullptr);
+        dir = fs::temp_directory_path() / ("webhalt-test-" + std::to_string(GetCurrentProcessId()));
+        fs::create_directories(dir);
     }
 
     void TearDown() override
     {
-        for (const std::wstring& file : files) {
-            DeleteFileW(file.c_str());
-        }
-        for (auto d = directories.rbegin(); d != directories.rend(); ++d) {
-            EXPECT_TRUE(RemoveDirectoryW(d->c_str()));
-        }
+        fs::remove_all(dir);
         EXPECT_TRUE(leftovers().empty()) << "a test program is still running";
     }
 
-    // A directory in the scratch directory.
-    std::wstring subdirectory(const std::wstring& name)
-    {
-        directories.push_back(dir + L"\\" + name);
-        CreateDirectoryW(directories.back().c_str(), nullptr);
-        return name;
-    }
-
-    std::wstring path(const std::wstring& name)
-    {
-        std::wstring full = dir + L"\\" + name;
-        files.push_back(full);
-        return full;
-    }
+    std::wstring path(const std::wstring& name) { return (dir / name).wstring(); }
 
     void writeFile(const std::wstring& name, const std::string& bytes)
     {
-        FILE* file = _wfopen(path(name).c_str(), L"wb");
-        ASSERT_NE(file, nullptr);
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
+        std::ofstream(dir / name, std::ios::binary) << bytes;
     }
 
     // Starts a program of the build; a caller that gets a handle owns it.
     unique_handle start(const std::wstring& program, const std::wstring& arguments, HANDLE out, HANDLE err)
     {
-        std::wstring commandLine = L"\"" + programDirectory() + program + L"\" " + arguments;
+        wchar_t self[MAX_PATH + 1] = {0};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring commandLine = L"\"" + (fs::path(self).parent_path() / program).wstring() + L"\" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -150,9 +114,7 @@ class WebhaltWin32 : public ::testing::Test {
         return result;
     }
 
-    std::wstring dir;
-    std::vector<std::wstring> directories;
-    std::vector<std::wstring> files;
+    fs::path dir;
 };
 
 constexpr DWORD refused = static_cast<DWORD>(-1);
@@ -189,7 +151,7 @@ TEST_F(WebhaltWin32, CommandLine)
 TEST_F(WebhaltWin32, SignallingFailures)
 {
     const std::wstring conf = path(L"httpd.conf");
-    std::wstring slashed = dir + L"/httpd.pid";
+    std::wstring slashed = path(L"httpd.pid");
     std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
     const std::string directive = "PidFile \"" + utf8(slashed) + "\"\n";
     const std::string pidFile = utf8(path(L"httpd.pid"));
@@ -230,7 +192,8 @@ TEST_F(WebhaltWin32, SignallingFailures)
 // every path on the way must stay wide.
 TEST_F(WebhaltWin32, SetsTheServersEvent)
 {
-    const std::wstring server = subdirectory(L"server \u00e9\u0436");
+    const std::wstring server = L"server \u00e9\u0436";
+    fs::create_directories(dir / server);
     const std::wstring pidFile = path(server + L"\\httpd.pid");
     std::wstring slashed = pidFile;
     std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
@@ -241,7 +204,7 @@ TEST_F(WebhaltWin32, SetsTheServersEvent)
     for (int i = 0; i < 100 && readFile(pidFile).find('\n') == std::string::npos; i++) {
         Sleep(100);
     }
-    Result result = run(L"-f \"" + dir + L"\\" + server + L"\\httpd.conf\" -k shutdown");
+    Result result = run(L"-f \"" + path(server + L"\\httpd.conf") + L"\" -k shutdown");
     EXPECT_EQ(result.status, 0u);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(WaitForSingleObject(waiter.get(), 1000), WAIT_OBJECT_0) << "the server did not see its event";

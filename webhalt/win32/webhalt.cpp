@@ -10,7 +10,9 @@
 #include <share.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -53,9 +55,9 @@ void toBackslashes(wchar_t* path)
     }
 }
 
-// Reads a whole file as wide text: UTF-8 where the bytes are valid UTF-8,
+// Reads a file, up to limit bytes, as wide text: UTF-8 where the bytes are valid UTF-8,
 // else the ANSI code page.  On failure error is the system error.
-bool readText(const wchar_t* path, std::wstring& text, DWORD& error)
+bool readText(const wchar_t* path, std::wstring& text, DWORD& error, size_t limit)
 {
     FILE* file = _wfsopen(path, L"rb", _SH_DENYWR);
     if (file == nullptr) {
@@ -65,7 +67,7 @@ bool readText(const wchar_t* path, std::wstring& text, DWORD& error)
     std::string bytes;
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) {
+    while (bytes.size() < limit && (n = fread(buffer, 1, std::min(sizeof(buffer), limit - bytes.size()), file)) > 0) {
         bytes.append(buffer, n);
     }
     fclose(file);
@@ -95,7 +97,7 @@ int signalServer(const wchar_t* configuration, const wchar_t* action)
     toBackslashes(configPath);
     std::wstring text;
     DWORD error = 0;
-    if (!readText(configPath, text, error)) {
+    if (!readText(configPath, text, error, SIZE_MAX)) {
         report(L"_wfsopen(%ls): %lu\n", configPath, error);
         return exitNotSignalled;
     }
@@ -113,7 +115,7 @@ int signalServer(const wchar_t* configuration, const wchar_t* action)
 
     // A relative path is taken from the current directory, as written.
     toBackslashes(pidPath);
-    if (!readText(pidPath, text, error)) {
+    if (!readText(pidPath, text, error, pidTextMax)) {
         report(L"_wfsopen(%ls): %lu\n", pidPath, error);
         return exitNotSignalled;
     }
