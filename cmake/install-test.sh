@@ -15,9 +15,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
 case $platform in
-  linux) expected="lib/libGcSentry.so lib/libHostGauge.so lib/libHostScout.so lib/libProcLoad.so
+  linux) expected="bin/webhalt lib/libGcSentry.so lib/libHostGauge.so lib/libHostScout.so lib/libProcLoad.so
                    lib/libprocctl.so share/java/qor_java.jar" ;;
-  win64) expected="bin/procctl.dll bin/process_spawner.exe share/java/qor_java.jar" ;;
+  win64) expected="bin/procctl.dll bin/process_spawner.exe bin/webhalt.exe share/java/qor_java.jar" ;;
   win32) expected="bin/GcSentry.dll share/java/qor_java.jar" ;;
   *) fail "unknown platform $platform" ;;
 esac

@@ -1,0 +1,172 @@
+// The Linux webhalt run as a program: the signal each action sends, seen by a
+// child of the test that waits for it, and the refusals.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string err;
+};
+
+class WebhaltLinux : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("webhalt-test-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        write("httpd.conf", "# PidFile wrong.pid\nPidFile \"" + (dir / "run dir" / "httpd.pid").string() + "\"\n");
+        fs::create_directories(dir / "run dir");
+    }
+
+    void TearDown() override
+    {
+        fs::remove_all(dir);
+        EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
+    }
+
+    void write(const std::string& name, const std::string& text) { std::ofstream(dir / name) << text; }
+
+    static std::string read(const fs::path& path)
+    {
+        std::ostringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+
+    // Runs webhalt with the arguments; its standard output must stay empty.
+    Result run(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), WEBHALT_PROGRAM);
+        std::vector<char*> argv;
+        for (std::string& a : arguments) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        int status = 0;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_EQ(read(dir / "out"), "");
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(dir / "err")};
+    }
+
+    fs::path dir;
+};
+
+// A child that blocks the action signals and ends with the number of the
+// first one it receives (0 if none comes within five seconds).
+pid_t startRecorder(sigset_t& previous)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGTERM, SIGHUP, SIGUSR1, SIGWINCH}) {
+        sigaddset(&set, s);
+    }
+    sigprocmask(SIG_BLOCK, &set, &previous);
+    pid_t pid = fork();
+    if (pid == 0) {
+        timespec limit = {5, 0};
+        int received = sigtimedwait(&set, nullptr, &limit);
+        _exit(received > 0 ? received : 0);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return pid;
+}
+
+// The signal the recorder received, or -1 if it did not end within a second.
+int recorded(pid_t pid)
+{
+    int status = 0;
+    for (int i = 0; i < 100; i++) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+TEST_F(WebhaltLinux, EachActionSendsItsSignal)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"stop", SIGTERM}, {"restart", SIGHUP}, {"graceful", SIGUSR1}, {"graceful-stop", SIGWINCH}};
+    for (const auto& [action, signal] : cases) {
+        sigset_t previous;
+        pid_t recorder = startRecorder(previous);
+        ASSERT_GT(recorder, 0);
+        write("run dir/httpd.pid", std::to_string(recorder) + "\n");
+        Result result = run({"-k", action, "-f", (dir / "httpd.conf").string()});
+        EXPECT_EQ(result.status, 0) << action;
+        EXPECT_EQ(result.err, "") << action;
+        EXPECT_EQ(recorded(recorder), signal) << action;
+    }
+}
+
+TEST_F(WebhaltLinux, Refusals)
+{
+    const std::string conf = (dir / "httpd.conf").string();
+    const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
+    const std::string padded = std::string(130, ' ') + "2147483647";
+    struct Case {
+        const char* pid; // written to the pid file, or nullptr for none
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;
+    };
+    // A pid below 1 would signal a process group or every process; the
+    // action of those rows is one whose signal is ignored by default.
+    const Case cases[] = {
+        {nullptr, {}, 255, "error: no Apache configuration file specified\n"},
+        {nullptr,
+         {"-f", conf, "-k", "shutdown"},
+         255,
+         "error: action shutdown is not one of stop, restart, graceful, graceful-stop\n"},
+        {nullptr,
+         {"-f", std::string(260, 'c'), "-k", "stop"},
+         255,
+         "error: the configuration file path is longer than 259 characters\n"},
+        {"0", {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
+        {"-1", {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
+        {"2147483647", {"-f", conf, "-k", "graceful-stop"}, 1, "kill(2147483647, SIGWINCH): No such process\n"},
+        // The pid file is read no further than 128 bytes.
+        {padded.c_str(), {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
+        {nullptr, {"-f", conf, "-k", "stop"}, 1, "fopen(" + pidFile + "): No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(pidFile);
+        if (c.pid != nullptr) {
+            write("run dir/httpd.pid", c.pid);
+        }
+        Result result = run(c.arguments);
+        EXPECT_EQ(result.status, c.status) << c.err;
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+} // namespace
