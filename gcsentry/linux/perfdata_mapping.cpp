@@ -9,7 +9,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
@@ -21,18 +20,6 @@ struct Mapping {
     std::size_t length;
 };
 
-// Steps over one blank-separated field and the blanks after it.
-const char* skipField(const char* at)
-{
-    while (*at != '\0' && *at != ' ') {
-        at++;
-    }
-    while (*at == ' ') {
-        at++;
-    }
-    return at;
-}
-
 bool endsWith(const char* text, std::size_t length, const char* suffix)
 {
     std::size_t n = strlen(suffix);
@@ -43,19 +30,15 @@ bool endsWith(const char* text, std::size_t length, const char* suffix)
 // "start-end perms offset device inode   path".
 bool isOwnPerfData(const char* line, const char* pid, Mapping* mapping)
 {
-    char* rest = nullptr;
-    unsigned long long start = strtoull(line, &rest, 16);
-    if (*rest != '-') {
+    void* start = nullptr;
+    void* end = nullptr;
+    char perms[5] = {};
+    int pathAt = 0;
+    if (sscanf(line, "%p-%p %4s %*s %*s %*s %n", &start, &end, perms, &pathAt) != 3 || pathAt == 0 ||
+        reinterpret_cast<std::uintptr_t>(end) <= reinterpret_cast<std::uintptr_t>(start) || perms[0] != 'r') {
         return false;
     }
-    unsigned long long end = strtoull(rest + 1, &rest, 16);
-    if (*rest != ' ' || end <= start || rest[1] != 'r') {
-        return false;
-    }
-    const char* path = rest + 1;
-    for (int field = 0; field < 4; field++) { // perms, offset, device, inode
-        path = skipField(path);
-    }
+    const char* path = line + pathAt;
     std::size_t length = strlen(path);
     if (endsWith(path, length, " (deleted)")) {
         length -= strlen(" (deleted)");
@@ -75,8 +58,8 @@ bool isOwnPerfData(const char* line, const char* pid, Mapping* mapping)
     if (static_cast<std::size_t>(dirEnd - dir) < sizeof(PREFIX) - 1 || memcmp(dir, PREFIX, sizeof(PREFIX) - 1) != 0) {
         return false;
     }
-    mapping->start = reinterpret_cast<const unsigned char*>(static_cast<std::uintptr_t>(start));
-    mapping->length = static_cast<std::size_t>(end - start);
+    mapping->start = static_cast<const unsigned char*>(start);
+    mapping->length = reinterpret_cast<std::uintptr_t>(end) - reinterpret_cast<std::uintptr_t>(start);
     return true;
 }
 
@@ -125,7 +108,7 @@ int perfdata_locateHeapSpaces(const volatile std::int64_t* used[PERFDATA_MAX_SPA
             }
             return spaces.count;
         }
-        timespec pause{0, 2 * 1000 * 1000};
+        timespec pause{0, 2000000L}; // 2 ms
         nanosleep(&pause, nullptr);
     }
     return 0;
