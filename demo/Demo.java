@@ -10,6 +10,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Locale;
 import java.util.concurrent.atomic.AtomicLong;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
@@ -127,8 +128,10 @@ public final class Demo {
     Thread waiter = new Thread(() -> {
       long heap = JvmtiGlobalGCDetector.waitForGCCompletion();
       released.set(System.nanoTime());
-      System.out.printf("  (GC agent: a waiting thread was released; heap in use %s)%n",
-          heap < 0 ? "not offered by this JVM" : heap + " bytes");
+      System.out.printf(
+          "  (GC agent: a waiting thread was released; heap in use after the collection: %s)%n",
+          heap < 0 ? "not known (this JVM runs without its performance data)"
+                   : String.format(Locale.ROOT, "%.1f MiB (%d bytes)", heap / 1048576.0, heap));
     }, "gc-waiter");
     waiter.setDaemon(true);
     waiter.start();

@@ -9,6 +9,8 @@
 // GCSENTRY_ROUTINE (JNIEXPORT where they are, empty where they are not).
 #pragma once
 
+#include "gcsentry/perfdata.h"
+
 #include <jni.h>
 #include <jvmti.h>
 
@@ -34,11 +36,15 @@ extern jlong heapUsed;
 extern jrawMonitorID gcsentryMonitor;
 extern jvmtiEnv* jvmti;
 extern std::uint64_t gcCount;
+extern const volatile std::int64_t* heapSpaceUsed[PERFDATA_MAX_SPACES];
+extern int heapSpaceCount;
 
 extern "C" {
 // Agent_OnLoad is declared by jvmti.h; the natives by the header javac writes.
 GCSENTRY_ROUTINE void JNICALL cadenzGCFinishCallback(jvmtiEnv* env, ...);
 GCSENTRY_ROUTINE void JNICALL standardGCFinishCallback(jvmtiEnv* env);
 GCSENTRY_ROUTINE void gcFinish();
+// Not exported: the virtual machine finds it in the event callback table.
+void JNICALL vmInitCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread);
 GCSENTRY_ROUTINE void failure(const char* name);
 }

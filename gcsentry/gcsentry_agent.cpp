@@ -1,7 +1,10 @@
 // GcSentry's start-up: Agent_OnLoad, run once by the virtual machine before any
 // Java code. It chooses the collection-end event that drives the agent and
 // finds the heap extension functions; every failing step leaves its status in
-// initializationStatus and makes the virtual machine refuse to start.
+// initializationStatus and makes the virtual machine refuse to start. Where
+// the standard event drives the agent, vmInitCallback then looks once for the
+// heap spaces' counters in the virtual machine's performance-data memory,
+// which does not exist yet when Agent_OnLoad runs.
 #include "gcsentry/gcsentry.h"
 
 #include <cstdio>
@@ -97,6 +100,32 @@ static bool findCycleFinishEvent(bool* found, jint* index)
     return true;
 }
 
+void JNICALL vmInitCallback(jvmtiEnv* /*env*/, JNIEnv* /*jni*/, jthread /*thread*/)
+{
+    if (totalHeapFcn != nullptr && freeHeapFcn != nullptr) {
+        return; // the heap functions give the figure
+    }
+    // Looked up outside the monitor: reading the process's mappings must not
+    // hold up a collection that ends meanwhile.
+    const volatile std::int64_t* used[PERFDATA_MAX_SPACES] = {};
+    int count = perfdata_locateHeapSpaces(used);
+    if (count == 0) {
+        return;
+    }
+    jvmtiError err = jvmti->RawMonitorEnter(gcsentryMonitor);
+    if (err != JVMTI_ERROR_NONE) {
+        fprintf(stderr, "MR: gcsentry: error entering monitor: %d\n", err);
+    }
+    for (int i = 0; i < count; i++) {
+        heapSpaceUsed[i] = used[i];
+    }
+    heapSpaceCount = count;
+    err = jvmti->RawMonitorExit(gcsentryMonitor);
+    if (err != JVMTI_ERROR_NONE) {
+        fprintf(stderr, "MR: gcsentry: error exiting monitor: %d\n", err);
+    }
+}
+
 jint JNICALL Agent_OnLoad(JavaVM* vm, char* /*options*/, void* /*reserved*/)
 {
     void* env = nullptr;
@@ -137,11 +166,13 @@ jint JNICALL Agent_OnLoad(JavaVM* vm, char* /*options*/, void* /*reserved*/)
     jvmtiEventCallbacks callbacks;
     memset(&callbacks, 0, sizeof(callbacks));
     callbacks.GarbageCollectionFinish = standardGCFinishCallback;
+    callbacks.VMInit = vmInitCallback;
     if (jvmti->SetEventCallbacks(&callbacks, JVMTI_1_0_CALLBACKS_SIZE) != JVMTI_ERROR_NONE) {
         return startupFailed(STATUS_SET_EVENT_CALLBACKS, "SetEventCallbacks");
     }
     if (jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_GARBAGE_COLLECTION_FINISH, nullptr) !=
-        JVMTI_ERROR_NONE) {
+            JVMTI_ERROR_NONE ||
+        jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_VM_INIT, nullptr) != JVMTI_ERROR_NONE) {
         return startupFailed(STATUS_SET_EVENT_NOTIFICATION_MODE, "SetEventNotificationMode");
     }
     initializationStatus = STATUS_STARTED;

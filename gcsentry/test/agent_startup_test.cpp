@@ -15,8 +15,9 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-const Calls STANDARD_PATH = {"GetEnv",          "CreateRawMonitor",  "GetExtensionFunctions",   "GetExtensionEvents",
-                             "AddCapabilities", "SetEventCallbacks", "SetEventNotificationMode"};
+const Calls STANDARD_PATH = {
+    "GetEnv",          "CreateRawMonitor",  "GetExtensionFunctions",    "GetExtensionEvents",
+    "AddCapabilities", "SetEventCallbacks", "SetEventNotificationMode", "SetEventNotificationMode"};
 const Calls EXTENSION_PATH = {"GetEnv", "CreateRawMonitor", "GetExtensionFunctions", "GetExtensionEvents",
                               "SetExtensionEventCallback"};
 
@@ -65,20 +66,26 @@ TEST_F(AgentStartup, StandardEventWhenTheVmOffersNoExtensionEvent)
     onlyGcEvents.can_generate_garbage_collection_events = 1;
     EXPECT_EQ(memcmp(&jvmti.capabilities, &onlyGcEvents, sizeof(onlyGcEvents)), 0);
 
-    // The JVMTI 1.0 table of 35 entries, all empty but GarbageCollectionFinish (event 82).
+    // The JVMTI 1.0 table of 35 entries, all empty but VMInit (event 50, where
+    // the heap counters are looked for) and GarbageCollectionFinish (event 82).
     EXPECT_EQ(jvmti.callbacksSize, static_cast<jint>(35 * sizeof(void*)));
     ASSERT_EQ(jvmti.callbackSlots.size(), 35U);
     for (size_t i = 0; i < jvmti.callbackSlots.size(); i++) {
         if (i == JVMTI_EVENT_GARBAGE_COLLECTION_FINISH - JVMTI_MIN_EVENT_TYPE_VAL) {
             EXPECT_EQ(jvmti.callbackSlots[i], reinterpret_cast<void*>(agent.standardGCFinishCallback));
+        } else if (i == JVMTI_EVENT_VM_INIT - JVMTI_MIN_EVENT_TYPE_VAL) {
+            EXPECT_NE(jvmti.callbackSlots[i], nullptr);
         } else {
             EXPECT_EQ(jvmti.callbackSlots[i], nullptr) << "slot " << i;
         }
     }
-    ASSERT_EQ(jvmti.notificationModes.size(), 1U);
-    EXPECT_EQ(jvmti.notificationModes[0].mode, JVMTI_ENABLE);
-    EXPECT_EQ(jvmti.notificationModes[0].event, 82);
-    EXPECT_EQ(jvmti.notificationModes[0].thread, nullptr);
+    ASSERT_EQ(jvmti.notificationModes.size(), 2U);
+    const jvmtiEvent enabled[] = {JVMTI_EVENT_GARBAGE_COLLECTION_FINISH, JVMTI_EVENT_VM_INIT};
+    for (size_t i = 0; i < 2; i++) {
+        EXPECT_EQ(jvmti.notificationModes[i].mode, JVMTI_ENABLE);
+        EXPECT_EQ(jvmti.notificationModes[i].event, enabled[i]);
+        EXPECT_EQ(jvmti.notificationModes[i].thread, nullptr);
+    }
     EXPECT_EQ(jvmti.extensionCallback, nullptr);
 
     // Every description the two queries handed out was given back.

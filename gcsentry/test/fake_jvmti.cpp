@@ -356,6 +356,26 @@ void FakeJvmti::collectionEnds()
     }
 }
 
+void FakeJvmti::vmInit()
+{
+    jvmtiEventVMInit callback = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        bool enabled = false;
+        for (const auto& m : notificationModes) {
+            if (m.event == JVMTI_EVENT_VM_INIT && m.thread == nullptr) {
+                enabled = m.mode == JVMTI_ENABLE;
+            }
+        }
+        if (enabled && !callbackSlots.empty()) {
+            callback = reinterpret_cast<jvmtiEventVMInit>(callbackSlots[0]);
+        }
+    }
+    if (callback != nullptr) {
+        callback(env(), nullptr, nullptr);
+    }
+}
+
 int FakeJvmti::extensionFired() const
 {
     std::lock_guard lock(mutex_);

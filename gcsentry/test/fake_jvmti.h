@@ -81,6 +81,9 @@ class FakeJvmti {
     // GarbageCollectionFinish callback when the agent has set it, enabled the
     // event and holds the capability; each at most once.
     void collectionEnds();
+    // The end of the virtual machine's start-up: fires the VMInit callback when
+    // the agent has set it and enabled the event.
+    void vmInit();
     int extensionFired() const;
     int standardFired() const;
 

@@ -21,9 +21,10 @@ public final class JvmtiGlobalGCDetector {
 
   /**
    * Waits for the end of the next collection, one that ends after this call began, and returns the
-   * heap in use at that moment, or -1 when the virtual machine does not offer the heap extension
-   * functions. Answers -1 at once when {@link #init} is not 0. An interrupt ends the wait early;
-   * the thread's interrupt status is then set again.
+   * heap in use at that moment in bytes: from the virtual machine's heap extension functions, or on
+   * HotSpot the sum of its heap spaces' used counters in its performance data; -1 when there is
+   * neither (for instance with {@code -XX:-UsePerfData}). Answers -1 at once when {@link #init} is
+   * not 0. An interrupt ends the wait early; the thread's interrupt status is then set again.
    */
   public static native long waitForGCCompletion();
 }

@@ -1,10 +1,20 @@
 package com.qor.vt.mr.gcsentry;
 
+import com.sun.management.GarbageCollectionNotificationInfo;
 import java.lang.management.GarbageCollectorMXBean;
 import java.lang.management.ManagementFactory;
+import java.lang.management.MemoryPoolMXBean;
+import java.lang.management.MemoryType;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
+import java.util.Set;
 import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
+import javax.management.NotificationEmitter;
+import javax.management.openmbean.CompositeData;
 
 /**
  * The program a child JVM runs for the tests. It prints what it observed as key=value lines on
@@ -24,6 +34,8 @@ public final class GcSentryChild {
       collector();
     } else if (args[0].equals("load")) {
       load(args[1]);
+    } else if (args[0].equals("heap")) {
+      heap(Integer.parseInt(args[1]));
     } else {
       throw new IllegalArgumentException(args[0]);
     }
@@ -132,6 +144,87 @@ public final class GcSentryChild {
     fact("interrupt.collections", collections() - before);
     fact("interrupt.value", value[0]);
     fact("interrupt.statusKept", flag[0]);
+  }
+
+  /** Kept alive by the heap mode, so that the heap in use after a full collection is large. */
+  private static final List<byte[]> LIVE = new ArrayList<>();
+
+  private static volatile Object garbage;
+
+  /**
+   * The heap in use that waitForGCCompletion answers after a young and after a full collection,
+   * beside the JVM's own figure for the same collection: the sum of the heap pools' used sizes
+   * after it, from its GarbageCollectionNotificationInfo. First makes liveMiB MiB of live data.
+   */
+  private static void heap(int liveMiB) throws Exception {
+    Set<String> heapPools = ManagementFactory.getMemoryPoolMXBeans()
+                                .stream()
+                                .filter(p -> p.getType() == MemoryType.HEAP)
+                                .map(MemoryPoolMXBean::getName)
+                                .collect(Collectors.toSet());
+    LinkedBlockingQueue<Long> jmx = new LinkedBlockingQueue<>();
+    for (GarbageCollectorMXBean bean : ManagementFactory.getGarbageCollectorMXBeans()) {
+      ((NotificationEmitter) bean).addNotificationListener((notification, handback) -> {
+        if (notification.getType().equals(
+                GarbageCollectionNotificationInfo.GARBAGE_COLLECTION_NOTIFICATION)) {
+          GarbageCollectionNotificationInfo info =
+              GarbageCollectionNotificationInfo.from((CompositeData) notification.getUserData());
+          jmx.add(info.getGcInfo()
+                      .getMemoryUsageAfterGc()
+                      .entrySet()
+                      .stream()
+                      .filter(e -> heapPools.contains(e.getKey()))
+                      .mapToLong(e -> e.getValue().getUsed())
+                      .sum());
+        }
+      }, null, null);
+    }
+    for (int i = 0; i < liveMiB; i += 64) {
+      LIVE.add(new byte[Math.min(64, liveMiB - i) << 20]);
+    }
+    fact("init", JvmtiGlobalGCDetector.init());
+    for (String kind : new String[] {"young", "full"}) {
+      // The waiter reads the figure of the last collection that ended before it ran: one pause
+      // can hold two (Parallel scavenges before a full collection), so the JMX figure to compare
+      // is that of the round's last collection. A round whose notifications do not all arrive
+      // is tried again.
+      for (int attempt = 0; attempt < 5; attempt++) {
+        System.gc(); // a quiet start: no collection is due in the round
+        Thread.sleep(200);
+        jmx.clear();
+        long[] value = new long[1];
+        Thread waiter = new Thread(
+            () -> value[0] = JvmtiGlobalGCDetector.waitForGCCompletion(), kind + "-waiter");
+        waiter.setDaemon(true);
+        waiter.start();
+        awaitInNative(waiter);
+        long before = collections();
+        if (kind.equals("full")) {
+          System.gc();
+        } else {
+          while (waiter.isAlive() && collections() == before) {
+            garbage = new byte[32 << 10];
+          }
+        }
+        waiter.join(30_000);
+        long ended = collections() - before;
+        List<Long> figures = new ArrayList<>();
+        long deadline = System.nanoTime() + 10_000_000_000L;
+        while (figures.size() < ended && System.nanoTime() < deadline) {
+          Long figure = jmx.poll(100, TimeUnit.MILLISECONDS);
+          if (figure != null) {
+            figures.add(figure);
+          }
+        }
+        if (!waiter.isAlive() && ended > 0 && figures.size() == ended
+            && collections() - before == ended) {
+          fact("heap." + kind + ".agent", value[0]);
+          fact("heap." + kind + ".jmx", figures.get(figures.size() - 1));
+          break;
+        }
+      }
+    }
+    fact("live", LIVE.size());
   }
 
   /**

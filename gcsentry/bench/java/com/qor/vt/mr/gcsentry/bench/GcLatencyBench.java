@@ -2,8 +2,11 @@ package com.qor.vt.mr.gcsentry.bench;
 
 import com.qor.vt.mr.gcsentry.JvmtiGlobalGCDetector;
 import com.sun.management.GarbageCollectionNotificationInfo;
+import java.io.IOException;
 import java.lang.management.GarbageCollectorMXBean;
 import java.lang.management.ManagementFactory;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
@@ -19,6 +22,13 @@ import javax.management.NotificationEmitter;
  * thread and the listener have seen it. The end of the collection is the moment the virtual
  * machine posted GarbageCollectionFinish, stamped by the clock agent; both latencies are measured
  * from it on the System.nanoTime clock. A round with more than one collection is dropped.
+ *
+ * <p>{@code run COLLECTOR ROUNDS WARMUP FILE on|off} measures one JVM and writes one line per
+ * collection, the waiter's and the listener's latency in nanoseconds, to FILE; "on" says that the
+ * waiter must read a heap figure (the JVM runs with its performance data), "off" that it must read
+ * -1. {@code report COLLECTOR ON_FILES OFF_FILES} (comma-separated lists) pools the runs and prints
+ * the RESULT lines: the waiter against the listener with the heap figure on, and the waiter with
+ * the heap figure on against the waiter without it.
  */
 public final class GcLatencyBench {
   private static volatile boolean armed;
@@ -26,14 +36,22 @@ public final class GcLatencyBench {
   private static volatile long waiterSeen;
   private static volatile long listenerWake;
   private static volatile long listenerSeen;
+  private static volatile long heapFigure;
   private static volatile Object sink;
 
   private GcLatencyBench() {}
 
   public static void main(String[] args) throws Exception {
-    String collector = args[0];
-    int rounds = Integer.parseInt(args[1]);
-    int warmup = Integer.parseInt(args[2]);
+    if (args[0].equals("report")) {
+      report(args[1], read(args[2]), read(args[3]));
+    } else {
+      run(args[1], Integer.parseInt(args[2]), Integer.parseInt(args[3]), Path.of(args[4]),
+          args[5].equals("on"));
+    }
+  }
+
+  private static void run(String collector, int rounds, int warmup, Path out, boolean heapOn)
+      throws Exception {
     if (JvmtiGlobalGCDetector.init() != 0) {
       throw new IllegalStateException("GcSentry did not start: " + JvmtiGlobalGCDetector.init());
     }
@@ -42,11 +60,10 @@ public final class GcLatencyBench {
     waiter.setDaemon(true);
     waiter.start();
 
-    List<Long> agent = new ArrayList<>();
-    List<Long> jmx = new ArrayList<>();
+    List<String> lines = new ArrayList<>();
     int dropped = 0;
-    while (agent.size() < rounds) {
-      Long[] pair = round();
+    while (lines.size() < rounds) {
+      long[] pair = round();
       if (pair == null) {
         dropped++;
         if (dropped > rounds) {
@@ -55,18 +72,26 @@ public final class GcLatencyBench {
       } else if (warmup > 0) {
         warmup--;
       } else {
-        agent.add(pair[0]);
-        jmx.add(pair[1]);
+        lines.add(pair[0] + " " + pair[1]);
+      }
+      // The figure read must be the one this run is meant to measure.
+      if (pair != null && (heapFigure > 0) != heapOn) {
+        throw new IllegalStateException(
+            "heap figure " + heapFigure + " with the heap figure " + (heapOn ? "on" : "off"));
       }
     }
-    report(collector, agent, jmx, dropped);
+    Files.write(out, lines);
+    System.out.printf(Locale.ROOT,
+        "%s, heap figure %s: %d collections (%d dropped), last heap figure %d%n", collector,
+        heapOn ? "on" : "off", lines.size(), dropped, heapFigure);
   }
 
   private static void waitLoop() {
     while (true) {
       armed = true;
-      JvmtiGlobalGCDetector.waitForGCCompletion();
+      long heap = JvmtiGlobalGCDetector.waitForGCCompletion();
       long now = System.nanoTime();
+      heapFigure = heap;
       armed = false;
       waiterWake = now;
       waiterSeen = GcClock.finishCount();
@@ -89,7 +114,7 @@ public final class GcLatencyBench {
   /**
    * One collection: the two latencies in nanoseconds, or null when more than one collection ran.
    */
-  private static Long[] round() throws InterruptedException {
+  private static long[] round() throws InterruptedException {
     // The waiter must be inside its wait before the collection starts.
     while (!armed) {
       Thread.sleep(1);
@@ -112,7 +137,7 @@ public final class GcLatencyBench {
       return null;
     }
     long end = GcClock.lastFinishNanos();
-    return new Long[] {waiterWake - end, listenerWake - end};
+    return new long[] {waiterWake - end, listenerWake - end};
   }
 
   private static long median(List<Long> sorted) {
@@ -130,23 +155,46 @@ public final class GcLatencyBench {
                               : String.format(Locale.ROOT, "%d µs", Math.round(nanos / 1e3));
   }
 
-  private static void report(String collector, List<Long> agent, List<Long> jmx, int dropped) {
+  /** The latencies of the runs listed (comma-separated files): waiter [0] and listener [1]. */
+  private static List<List<Long>> read(String files) throws IOException {
+    List<Long> agent = new ArrayList<>();
+    List<Long> jmx = new ArrayList<>();
+    for (String file : files.split(",")) {
+      for (String line : Files.readAllLines(Path.of(file))) {
+        String[] pair = line.split(" ");
+        agent.add(Long.parseLong(pair[0]));
+        jmx.add(Long.parseLong(pair[1]));
+      }
+    }
     Collections.sort(agent);
     Collections.sort(jmx);
+    return List.of(agent, jmx);
+  }
+
+  private static void report(String collector, List<List<Long>> on, List<List<Long>> off) {
+    List<Long> agent = on.get(0);
+    List<Long> jmx = on.get(1);
+    List<Long> without = off.get(0);
     long agentMedian = median(agent);
     long jmxMedian = median(jmx);
-    double ratio = (double) jmxMedian / Math.max(agentMedian, 1);
+    long withoutMedian = median(without);
     System.out.printf(Locale.ROOT,
-        "%s: %d collections (%d dropped); waiter min %s median %s p90 %s max %s;"
-            + " JMX min %s median %s p90 %s max %s%n",
-        collector, agent.size(), dropped, time(agent.get(0)), time(agentMedian), time(p90(agent)),
+        "%s: heap figure on: waiter min %s median %s p90 %s max %s; JMX min %s median %s p90 %s"
+            + " max %s; heap figure off: waiter min %s median %s p90 %s max %s%n",
+        collector, time(agent.get(0)), time(agentMedian), time(p90(agent)),
         time(agent.get(agent.size() - 1)), time(jmx.get(0)), time(jmxMedian), time(p90(jmx)),
-        time(jmx.get(jmx.size() - 1)));
+        time(jmx.get(jmx.size() - 1)), time(without.get(0)), time(withoutMedian),
+        time(p90(without)), time(without.get(without.size() - 1)));
     System.out.printf(Locale.ROOT,
         "RESULT GcSentry: collection end to waiting thread running, %s (median / p90 of %d)"
             + " | %s / %s | GarbageCollectionNotificationInfo JMX listener %s / %s"
             + " | %.1fx sooner | ≥ 5x sooner (median)%n",
         collector, agent.size(), time(agentMedian), time(p90(agent)), time(jmxMedian),
-        time(p90(jmx)), ratio);
+        time(p90(jmx)), (double) jmxMedian / Math.max(agentMedian, 1));
+    System.out.printf(Locale.ROOT,
+        "RESULT GcSentry: waiter release with the heap figure, %s (median of %d / %d)"
+            + " | %s | without it (-XX:-UsePerfData) %s | %.2f | ≤ 1.10%n",
+        collector, agent.size(), without.size(), time(agentMedian), time(withoutMedian),
+        (double) agentMedian / Math.max(withoutMedian, 1));
   }
 }
