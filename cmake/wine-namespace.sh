@@ -60,7 +60,7 @@ net)
   prefix=${WINEPREFIX:-${QOR_WINEPREFIX:-${TMPDIR:-/tmp}/qor-wine-$(id -u)}}-netns
   unshare --net sh -c '
     here=$0 prefix=$1
-    shift 2
+    shift
     ip link add bge0 address 00:14:4f:a2:3b:1c type veth peer name peer0 address 02:00:5e:10:00:02 &&
       ip link add qfe1 address 02:00:5e:10:00:01 type veth peer name peer1 address 02:00:5e:10:00:03 || exit 1
     QOR_EXPECTED_MACS=$(ip -o link | grep -v "link/loopback" | sed -n "s/.* link\/ether \([0-9a-f:]*\) .*/\1/p" |
