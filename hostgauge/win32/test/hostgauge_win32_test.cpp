@@ -1,8 +1,7 @@
 // The Windows host gauge under wine, each test with a fresh copy of
 // HostGauge.dll.  The counters come from our pdh.dll stand-in (wine has no
-// per-processor counters and no name table), fed by the Linux /proc/stat or
-// by fixture values; memory and process times come from wine and are
-// compared with what Linux reports.
+// per-processor counters and no name table), with fixture values; memory and
+// process times come from wine and are compared with what Linux reports.
 #include "com_qor_vt_rlm_server_system_HostGauge.h"
 #include "common/test/test_jni_env.h"
 #include "common/test/win32_seams.h"
@@ -101,22 +100,6 @@ class HostGaugeTest : public ::testing::Test {
 
 using CpuUtilization = HostGaugeTest;
 
-// Busy ticks and all ticks of each processor, from the Linux /proc/stat.
-std::vector<std::pair<double, double>> linuxTicks()
-{
-    std::vector<std::pair<double, double>> cpus;
-    std::string stat = linuxFile("/proc/stat").value_or("");
-    for (size_t at = stat.find("\ncpu"); at != std::string::npos; at = stat.find("\ncpu", at + 1)) {
-        unsigned long long f[8] = {0};
-        if (sscanf(stat.c_str() + at + 4, "%*d %llu %llu %llu %llu %llu %llu %llu %llu", &f[0], &f[1], &f[2], &f[3],
-                   &f[4], &f[5], &f[6], &f[7]) == 8) {
-            double busy = static_cast<double>(f[0] + f[1] + f[2] + f[5] + f[6] + f[7]);
-            cpus.emplace_back(busy, busy + static_cast<double>(f[3] + f[4]));
-        }
-    }
-    return cpus;
-}
-
 void spin(std::chrono::milliseconds length)
 {
     std::atomic<bool> stop{false};
@@ -131,30 +114,19 @@ void spin(std::chrono::milliseconds length)
     spinner.join();
 }
 
-TEST_F(CpuUtilization, EveryProcessorAgainstLinuxTicks)
+TEST_F(CpuUtilization, ACounterForEveryProcessor)
 {
     ASSERT_EQ(processorCount(), static_cast<uint32_t>(linuxOnlineProcessors())) << "wine's processor count";
+    ScopedEnv values("QOR_PDH_VALUES", "33.7");
     jbyteArray state = jni.byteArray(std::vector<jbyte>(24, 0));
     std::string before = addedPaths();
-    auto start = linuxTicks();
     ASSERT_EQ(gauge.initCpuUtilization(jni, nullptr, 0, state), 0);
     EXPECT_EQ(addedPaths().substr(before.size()), expectedPaths("Processor", "% Processor Time", processorCount()));
     std::vector<unsigned char> bytes = jni.primitiveBytes(state);
     uint32_t n = 0;
     memcpy(&n, bytes.data() + 16, sizeof n);
     EXPECT_EQ(n, processorCount());
-
-    spin(std::chrono::milliseconds(700));
-    int busy = gauge.getCpuUtilization(jni, nullptr, 0, state);
-    auto end = linuxTicks();
-    ASSERT_EQ(start.size(), end.size());
-    double sum = 0;
-    for (size_t i = 0; i < start.size(); i++) {
-        double total = end[i].second - start[i].second;
-        sum += total > 0 ? 100.0 * (end[i].first - start[i].first) / total : 0.0;
-    }
-    EXPECT_NEAR(busy, sum / static_cast<double>(start.size()), 3.0);
-    EXPECT_GT(busy, 0) << "a processor spun for the whole interval";
+    EXPECT_EQ(gauge.getCpuUtilization(jni, nullptr, 0, state), 33);
 
     EXPECT_EQ(gauge.finalizeCpuUtilization(jni, nullptr, 0, state), 0);
     EXPECT_EQ(jni.primitiveBytes(state), std::vector<unsigned char>(24, 0)) << "the set's fields are cleared";

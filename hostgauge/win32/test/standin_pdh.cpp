@@ -4,10 +4,9 @@
 // for and behaves like the system's: a rate counter has a value from the
 // second collection on.
 //
-// By default each processor's value comes from the Linux /proc/stat (busy
-// ticks over all ticks between the last two collections).  The environment
-// steers it at every call:
-//   QOR_PDH_VALUES  fixed values of the processors, such as "10.9,20.9"
+// The environment steers it at every call:
+//   QOR_PDH_VALUES  the processors' values in order, such as "10.9,20.9"; the
+//                   processors after the list read its last value, all 0 when unset
 //   QOR_PDH_NAMES   "de": a German system's names; "fail": the name look-up fails
 //   QOR_PDH_FAIL    "open", "collect", "format", or "add:N" (adding instance N)
 // and two exports of its own tell the tests what it was asked:
@@ -15,7 +14,6 @@
 //   qor_standin_open_queries the number of queries open
 #include "common/win32.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -44,16 +42,9 @@ struct FormattedValue {
     };
 };
 
-struct Ticks {
-    unsigned long long busy = 0;
-    unsigned long long total = 0;
-};
-
 struct Counter {
     struct Query* query;
     int instance;
-    Ticks previous;
-    Ticks current;
     int collections = 0;
 };
 
@@ -71,7 +62,7 @@ std::string environment(const char* name)
     return n > 0 && n < sizeof value ? value : "";
 }
 
-std::vector<double> fixedValues()
+std::vector<double> values()
 {
     std::vector<double> values;
     std::string list = environment("QOR_PDH_VALUES");
@@ -83,35 +74,11 @@ std::vector<double> fixedValues()
     return values;
 }
 
-// Each processor's ticks from the Linux /proc/stat, through the Z: drive.
-std::vector<Ticks> linuxTicks()
-{
-    std::vector<Ticks> cpus;
-    FILE* file = fopen("Z:\\proc\\stat", "rb");
-    if (file == nullptr) {
-        return cpus;
-    }
-    char line[512];
-    while (fgets(line, sizeof line, file) != nullptr) {
-        if (strncmp(line, "cpu", 3) != 0 || line[3] < '0' || line[3] > '9') {
-            continue;
-        }
-        unsigned long long f[8] = {0};
-        sscanf(line + 3, "%*d %llu %llu %llu %llu %llu %llu %llu %llu", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6],
-               &f[7]);
-        Ticks t;
-        t.busy = f[0] + f[1] + f[2] + f[5] + f[6] + f[7]; // user nice system irq softirq steal
-        t.total = t.busy + f[3] + f[4];                   // and idle, iowait
-        cpus.push_back(t);
-    }
-    fclose(file);
-    return cpus;
-}
-
 int processorCount()
 {
-    std::vector<double> fixed = fixedValues();
-    return !fixed.empty() ? static_cast<int>(fixed.size()) : static_cast<int>(linuxTicks().size());
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return static_cast<int>(info.dwNumberOfProcessors);
 }
 
 bool failing(const std::string& what)
@@ -207,7 +174,7 @@ __declspec(dllexport) PDH_STATUS WINAPI
     if (instance < 0 || instance >= processorCount() || failing("add:" + std::to_string(instance))) {
         return PDH_CSTATUS_NO_INSTANCE;
     }
-    auto* added = new Counter{query, static_cast<int>(instance), {}, {}, 0};
+    auto* added = new Counter{query, static_cast<int>(instance), 0};
     query->counters.push_back(added);
     *counter = added;
     return PDH_OK;
@@ -222,12 +189,7 @@ __declspec(dllexport) PDH_STATUS WINAPI PdhCollectQueryData(void* handle)
     if (failing("collect") || query->counters.empty()) {
         return PDH_NO_DATA;
     }
-    std::vector<Ticks> cpus = linuxTicks();
     for (Counter* counter : query->counters) {
-        counter->previous = counter->current;
-        if (static_cast<size_t>(counter->instance) < cpus.size()) {
-            counter->current = cpus[static_cast<size_t>(counter->instance)];
-        }
         counter->collections++;
     }
     return PDH_OK;
@@ -247,17 +209,10 @@ __declspec(dllexport) PDH_STATUS WINAPI
         value->CStatus = static_cast<DWORD>(PDH_INVALID_DATA);
         return PDH_INVALID_DATA;
     }
-    std::vector<double> fixed = fixedValues();
-    double percent = 0.0;
-    if (static_cast<size_t>(counter->instance) < fixed.size()) {
-        percent = fixed[static_cast<size_t>(counter->instance)];
-    } else {
-        unsigned long long total = counter->current.total - counter->previous.total;
-        unsigned long long busy = counter->current.busy - counter->previous.busy;
-        percent = total == 0 ? 0.0 : 100.0 * static_cast<double>(busy) / static_cast<double>(total);
-    }
+    std::vector<double> list = values();
+    auto at = static_cast<size_t>(counter->instance);
     value->CStatus = 0;
-    value->doubleValue = percent;
+    value->doubleValue = list.empty() ? 0.0 : at < list.size() ? list[at] : list.back();
     return PDH_OK;
 }
 
