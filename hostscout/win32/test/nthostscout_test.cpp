@@ -19,6 +19,7 @@
 #include <psapi.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -104,6 +105,31 @@ BOOL WINAPI glpiWithThreadFlags(SYSTEM_LOGICAL_PROCESSOR_INFORMATION* records, D
         }
     }
     return ok;
+}
+
+// A logical-processor list that grows by a hyper-threaded core between the
+// size query and the first read, and one that cannot be read.
+BOOL WINAPI growingGlpi(SYSTEM_LOGICAL_PROCESSOR_INFORMATION* records, DWORD* length)
+{
+    static DWORD calls = 0;
+    DWORD needed = (++calls == 1 ? 1 : 2) * sizeof *records;
+    if (records == nullptr || *length < needed) {
+        *length = needed;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memset(records, 0, needed);
+    records[0].ProcessorMask = 1;
+    records[1].ProcessorMask = 6;
+    records[1].ProcessorCore.Flags = 1;
+    *length = needed;
+    return TRUE;
+}
+
+BOOL WINAPI failingGlpi(SYSTEM_LOGICAL_PROCESSOR_INFORMATION* /*records*/, DWORD* /*length*/)
+{
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
 }
 
 class NodeFacts : public ::testing::Test {
@@ -196,16 +222,21 @@ TEST_F(NodeFacts, PowerAndProcessorEntriesMissingOrFailing)
         const char* name;
         bool hidePower;
         bool failPower;
-        bool hideProcessors;
+        bool replaceProcessors;
+        const void* processors; // in place of GetLogicalProcessorInformation
         bool cpusSet;
-        bool isfSet;
+        std::optional<double> isf;
         const char* out; // over two calls: the message is printed once in the library's life
     };
     const Case cases[] = {
-        {"no CallNtPowerInformation", true, false, false, false, true,
+        {"no CallNtPowerInformation", true, false, false, nullptr, false, 1.0,
          "ERROR: unable to obtain entrypoint CallNtPowerInformation in powrprof.dll\n"},
-        {"failing power records", false, true, false, false, true, ""},
-        {"no GetLogicalProcessorInformation", false, false, true, true, false, ""},
+        {"failing power records", false, true, false, nullptr, false, 1.0, ""},
+        {"no GetLogicalProcessorInformation", false, false, true, nullptr, true, std::nullopt, ""},
+        {"failing processor records", false, false, true, reinterpret_cast<const void*>(&failingGlpi), true,
+         std::nullopt, ""},
+        {"processor records that grow", false, false, true, reinterpret_cast<const void*>(&growingGlpi), true, 0.75,
+         ""},
     };
     for (const Case& c : cases) {
         Scout fresh;
@@ -213,9 +244,9 @@ TEST_F(NodeFacts, PowerAndProcessorEntriesMissingOrFailing)
                           c.hidePower ? nullptr : procAddress<const void*>(powrprof, "CallNtPowerInformation"));
         ScopedEnv fail("QOR_POWRPROF_FAIL", c.failPower ? "1" : "");
         std::unique_ptr<ExportPatch> processors;
-        if (c.hideProcessors) {
+        if (c.replaceProcessors) {
             processors = std::make_unique<ExportPatch>(GetModuleHandleA("kernel32.dll"),
-                                                       "GetLogicalProcessorInformation", nullptr);
+                                                       "GetLogicalProcessorInformation", c.processors);
         }
         jobject facts = jni.newInstance(hostScoutClass);
         std::string out = captureStdout([&] {
@@ -225,7 +256,7 @@ TEST_F(NodeFacts, PowerAndProcessorEntriesMissingOrFailing)
         EXPECT_EQ(out, c.out) << c.name;
         EXPECT_EQ(field(facts, "cpus").has_value(), c.cpusSet) << c.name;
         EXPECT_EQ(field(facts, "mhz").has_value(), c.cpusSet) << c.name;
-        EXPECT_EQ(field(facts, "isf").has_value(), c.isfSet) << c.name;
+        EXPECT_EQ(field(facts, "isf"), c.isf) << c.name;
     }
 }
 
@@ -456,6 +487,8 @@ TEST_F(MacAddresses, AdapterLists)
     const Case cases[] = {
         {"loopback and an Ethernet adapter", "lo,00-1A-2B-3C-4D-5E", "", "", false, false, one, nullptr},
         {"an 8-byte address", "01-02-03-04-05-06-07-08", "", "", false, false,
+         std::vector<std::string>{"01-02-03-04-05-06-07-08"}, nullptr},
+        {"a length beyond the 8 bytes of the record", "01-02-03-04-05-06-07-08-09", "", "", false, false,
          std::vector<std::string>{"01-02-03-04-05-06-07-08"}, nullptr},
         {"only loopback", "lo", "", "", false, false, std::nullopt, nullptr},
         {"addresses not supported", "lo,00-1A-2B-3C-4D-5E,lo,02-00-5E-10-00-01", "unsupported", "", false, false,
