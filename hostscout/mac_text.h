@@ -9,7 +9,7 @@
 // and MAX_ADAPTER_ADDRESS_LENGTH of the Windows adapter records.
 constexpr int MAC_MAX_BYTES = 8;
 // Room for the text of the longest address: 8 pairs, 7 dashes and the NUL.
-constexpr size_t MAC_TEXT_SIZE = 3 * MAC_MAX_BYTES;
+constexpr size_t MAC_TEXT_SIZE = 3 * static_cast<size_t>(MAC_MAX_BYTES);
 
 // NetworkInterfaceUtil's tracing switch: 1 on, 0 off (at load).  Only
 // enableNativeTracing sets it; callers must not overlap calls that read it.
