@@ -13,14 +13,24 @@
 #     process for the adapters, so the namespace gets a wine prefix of its own
 #     whose processes all start, and end, inside it.
 #
-# Both need root; without it the script says so and exits with 77 (skipped).
+# Both need root and a system that grants namespaces; without them the script
+# says so and exits with 77 (skipped).
 here=$(cd "$(dirname "$0")" && pwd)
+mode=$1
+shift
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: a private namespace needs root"
   exit 77
 fi
-mode=$1
-shift
+case $mode in
+cpus) probe="unshare --mount sh -c 'mount --make-rprivate / && mount --bind /tmp /sys/devices/system/cpu'" ;;
+net) probe="unshare --net ip link add qorprobe type veth peer name qorprobe1" ;;
+*) probe=true ;;
+esac
+if ! err=$(sh -c "$probe" 2>&1); then
+  echo "skipped: no private $mode namespace here: $err"
+  exit 77
+fi
 
 case $mode in
 cpus)
