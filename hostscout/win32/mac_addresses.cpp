@@ -136,9 +136,9 @@ jobjectArray addressTexts(JNIEnv* env, Adapter* list, Length length, Address add
     }
     jobjectArray result = nullptr;
     jsize next = 0;
-    for (Adapter* adapter = list; adapter != nullptr && next < count; adapter = adapter->Next) {
+    for (Adapter* adapter = list; adapter != nullptr; adapter = adapter->Next) {
         traceInt(entryName, lengthLabel, static_cast<int>(length(adapter)));
-        if (length(adapter) == 0) {
+        if (length(adapter) == 0 || next == count) {
             continue;
         }
         char text[MAC_TEXT_SIZE];
