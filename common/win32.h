@@ -12,3 +12,11 @@
 #include <windows.h>
 
 #include "common/unique_handle.h"
+
+// The entry point name of module as a function of type F, or null when the
+// module lacks it.  (The detour through void (*)() is the cast the compiler
+// accepts between unrelated function types.)
+template <typename F> F procAddress(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}

@@ -92,10 +92,20 @@ std::u16string toUtf16(const std::string& utf8)
 // The table's functions; each finds its environment through the JNIEnv.
 struct TestJniFunctions {
     static TestJniEnv& self(JNIEnv* env) { return *reinterpret_cast<TestJniEnv::Holder*>(env)->self; }
+    // The environment, for a function that JNI forbids while an exception is
+    // pending: such a call is counted.
+    static TestJniEnv& use(JNIEnv* env)
+    {
+        TestJniEnv& e = self(env);
+        if (e.pending_) {
+            e.callsWhilePending_++;
+        }
+        return e;
+    }
 
     static jclass JNICALL FindClass(JNIEnv* env, const char* name)
     {
-        TestJniEnv& e = self(env);
+        TestJniEnv& e = use(env);
         if (e.hidden_.count(name) != 0) {
             e.pending_ = TestJniEnv::Exception{"java/lang/NoClassDefFoundError", name};
             return nullptr;
@@ -104,7 +114,7 @@ struct TestJniFunctions {
     }
     static jint JNICALL ThrowNew(JNIEnv* env, jclass cls, const char* message)
     {
-        self(env).pending_ = TestJniEnv::Exception{obj(cls)->name, message != nullptr ? message : ""};
+        use(env).pending_ = TestJniEnv::Exception{obj(cls)->name, message != nullptr ? message : ""};
         return 0;
     }
     static jthrowable JNICALL ExceptionOccurred(JNIEnv* env)
@@ -121,19 +131,33 @@ struct TestJniFunctions {
 
     static jstring JNICALL NewStringUTF(JNIEnv* env, const char* utf8)
     {
-        return utf8 != nullptr ? self(env).string(std::string(utf8)) : nullptr;
+        TestJniEnv& e = use(env);
+        if (e.stringsLeft_ == 0) {
+            e.pending_ = TestJniEnv::Exception{"java/lang/OutOfMemoryError", "test: no string"};
+            return nullptr;
+        }
+        if (e.stringsLeft_ > 0) {
+            e.stringsLeft_--;
+        }
+        return utf8 != nullptr ? e.string(std::string(utf8)) : nullptr;
     }
     static jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length)
     {
-        return self(env).string(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length)));
+        return use(env).string(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length)));
     }
-    static jsize JNICALL GetStringLength(JNIEnv* /*env*/, jstring s) { return static_cast<jsize>(obj(s)->text.size()); }
-    static jsize JNICALL GetStringUTFLength(JNIEnv* /*env*/, jstring s)
+    static jsize JNICALL GetStringLength(JNIEnv* env, jstring s)
     {
+        use(env);
+        return static_cast<jsize>(obj(s)->text.size());
+    }
+    static jsize JNICALL GetStringUTFLength(JNIEnv* env, jstring s)
+    {
+        use(env);
         return static_cast<jsize>(toUtf8(obj(s)->text).size());
     }
     static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring s, jboolean* isCopy)
     {
+        use(env);
         std::string text = toUtf8(obj(s)->text);
         char* copy = static_cast<char*>(malloc(text.size() + 1));
         memcpy(copy, text.c_str(), text.size() + 1);
@@ -150,6 +174,7 @@ struct TestJniFunctions {
     }
     static const jchar* JNICALL GetStringChars(JNIEnv* env, jstring s, jboolean* isCopy)
     {
+        use(env);
         const std::u16string& text = obj(s)->text;
         auto* copy = static_cast<jchar*>(malloc((text.size() + 1) * sizeof(jchar)));
         memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(jchar));
@@ -165,8 +190,9 @@ struct TestJniFunctions {
         self(env).unreleased_--;
     }
 
-    static jsize JNICALL GetArrayLength(JNIEnv* /*env*/, jarray a)
+    static jsize JNICALL GetArrayLength(JNIEnv* env, jarray a)
     {
+        use(env);
         Object* o = obj(a);
         if (o->kind == Object::ObjectArray) {
             return static_cast<jsize>(o->elements.size());
@@ -175,13 +201,14 @@ struct TestJniFunctions {
     }
     static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass /*cls*/, jobject init)
     {
-        Object* o = self(env).make();
+        Object* o = use(env).make();
         o->kind = Object::ObjectArray;
         o->elements.assign(static_cast<size_t>(length), obj(init));
         return ref<jobjectArray>(o);
     }
     static jobject JNICALL GetObjectArrayElement(JNIEnv* env, jobjectArray a, jsize i)
     {
+        use(env);
         Object* o = obj(a);
         if (i < 0 || static_cast<size_t>(i) >= o->elements.size()) {
             self(env).pending_ = TestJniEnv::Exception{"java/lang/ArrayIndexOutOfBoundsException", std::to_string(i)};
@@ -191,6 +218,7 @@ struct TestJniFunctions {
     }
     static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray a, jsize i, jobject v)
     {
+        use(env);
         Object* o = obj(a);
         if (i < 0 || static_cast<size_t>(i) >= o->elements.size()) {
             self(env).pending_ = TestJniEnv::Exception{"java/lang/ArrayIndexOutOfBoundsException", std::to_string(i)};
@@ -201,7 +229,7 @@ struct TestJniFunctions {
 
     template <typename T> static Object* newPrimitive(JNIEnv* env, jsize length)
     {
-        Object* o = self(env).make();
+        Object* o = use(env).make();
         o->kind = Object::PrimitiveArray;
         o->elementSize = sizeof(T);
         o->bytes.assign(static_cast<size_t>(length) * sizeof(T), 0);
@@ -209,6 +237,7 @@ struct TestJniFunctions {
     }
     template <typename T> static T* JNICALL elements(JNIEnv* env, jarray a, jboolean* isCopy)
     {
+        use(env);
         Object* o = obj(a);
         T* copy = static_cast<T*>(malloc(o->bytes.size() + sizeof(T)));
         memcpy(copy, o->bytes.data(), o->bytes.size());
@@ -244,6 +273,7 @@ struct TestJniFunctions {
     }
     template <typename T> static void JNICALL getRegion(JNIEnv* env, jarray a, jsize start, jsize n, T* out)
     {
+        use(env);
         if (regionInside<T>(env, a, start, n)) {
             memcpy(out, obj(a)->bytes.data() + static_cast<size_t>(start) * sizeof(T),
                    static_cast<size_t>(n) * sizeof(T));
@@ -251,6 +281,7 @@ struct TestJniFunctions {
     }
     template <typename T> static void JNICALL setRegion(JNIEnv* env, jarray a, jsize start, jsize n, const T* in)
     {
+        use(env);
         if (regionInside<T>(env, a, start, n)) {
             memcpy(obj(a)->bytes.data() + static_cast<size_t>(start) * sizeof(T), in,
                    static_cast<size_t>(n) * sizeof(T));
@@ -272,23 +303,30 @@ struct TestJniFunctions {
 
     static jclass JNICALL GetObjectClass(JNIEnv* env, jobject o)
     {
-        return ref<jclass>(self(env).classNamed(obj(o)->name));
+        return ref<jclass>(use(env).classNamed(obj(o)->name));
     }
     static jfieldID JNICALL GetFieldID(JNIEnv* env, jclass /*cls*/, const char* name, const char* /*sig*/)
     {
-        auto& slot = self(env).fieldIds_[name];
+        TestJniEnv& e = use(env);
+        if (e.hiddenFields_.count(name) != 0) {
+            e.pending_ = TestJniEnv::Exception{"java/lang/NoSuchFieldError", name};
+            return nullptr;
+        }
+        auto& slot = e.fieldIds_[name];
         if (!slot) {
             slot = std::make_unique<std::string>(name);
         }
         return reinterpret_cast<jfieldID>(slot.get());
     }
     static const std::string& fieldName(jfieldID id) { return *reinterpret_cast<const std::string*>(id); }
-    template <typename T> static T JNICALL getField(JNIEnv* /*env*/, jobject o, jfieldID id)
+    template <typename T> static T JNICALL getField(JNIEnv* env, jobject o, jfieldID id)
     {
+        use(env);
         return static_cast<T>(obj(o)->fields[fieldName(id)]);
     }
-    template <typename T> static void JNICALL setField(JNIEnv* /*env*/, jobject o, jfieldID id, T value)
+    template <typename T> static void JNICALL setField(JNIEnv* env, jobject o, jfieldID id, T value)
     {
+        use(env);
         obj(o)->fields[fieldName(id)] = static_cast<double>(value);
     }
 };

@@ -45,6 +45,15 @@ class TestJniEnv {
 
     // Classes: every name is found unless hidden.
     void hideClass(const std::string& name) { hidden_.insert(name); }
+    // Fields: every name is found unless hidden (NoSuchFieldError).
+    void hideField(const std::string& name) { hiddenFields_.insert(name); }
+    // NewStringUTF makes n more strings, then fails with OutOfMemoryError.
+    void failStringsAfter(int n) { stringsLeft_ = n; }
+
+    // Calls of JNI functions that must not be called while an exception is
+    // pending (all but the exception functions, DeleteLocalRef and the
+    // Release functions), made while one was.
+    int callsWhilePending() const { return callsWhilePending_; }
 
     // The pending exception.
     struct Exception {
@@ -76,6 +85,9 @@ class TestJniEnv {
     std::vector<std::unique_ptr<Object>> objects_;
     std::map<std::string, Object*> classes_;
     std::set<std::string> hidden_;
+    std::set<std::string> hiddenFields_;
+    int stringsLeft_ = -1;
+    int callsWhilePending_ = 0;
     std::optional<Exception> pending_;
     std::map<std::string, std::unique_ptr<std::string>> fieldIds_;
     int unreleased_ = 0;

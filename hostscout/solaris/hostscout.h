@@ -3,12 +3,10 @@
 #ifndef HOSTSCOUT_SOLARIS_HOSTSCOUT_H
 #define HOSTSCOUT_SOLARIS_HOSTSCOUT_H
 
+#include "hostscout/mac_text.h" // the MAC address text and the tracing switch
+
 // The platform speed factor for a lower-cased platform name; 0.0 for none.
 float platformSpeedFactor(const char* platform);
-
-// The address as text: two upper-case hex digits per byte joined by "-";
-// text needs room for 3 characters per byte.
-void getMacAddress(char* text, const unsigned char* mac, int length);
 
 extern "C" {
 // Translates the NUL-terminated ISO 8859-1 text at source into EBCDIC 1047 at

@@ -33,7 +33,6 @@ constexpr t_uscalar_t BIND_SAP = 22;
 constexpr t_uscalar_t MAX_DLSAP_LENGTH = 8;
 constexpr int MAC_LENGTH = 6;
 
-int isTraceEnabled = 0;
 const char moduleName[] = "NetworkInterfaceUtil";
 const char entryName[] = "Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun";
 
@@ -201,21 +200,6 @@ void buildErrorMessage(char* message, size_t size, const char* prefix, int statu
 }
 
 } // namespace
-
-void getMacAddress(char* text, const unsigned char* mac, int length)
-{
-    text[0] = '\0';
-    size_t used = 0;
-    for (int i = 0; i < length; i++) {
-        char part[4];
-        int numChars = snprintf(part, sizeof part, i == length - 1 ? "%.2X" : "%.2X-", mac[i]);
-        traceInt("getMacAddress", "numChars=", numChars);
-        memcpy(text + used, part, static_cast<size_t>(numChars));
-        used += static_cast<size_t>(numChars);
-    }
-    text[used] = '\0';
-    traceText("getMacAddress", "macAddr=", text);
-}
 
 char* doAtoE(const char* source, char* target)
 {

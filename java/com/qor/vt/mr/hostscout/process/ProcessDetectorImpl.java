@@ -3,7 +3,9 @@ package com.qor.vt.mr.hostscout.process;
 /** The memory sizes of one process (pid 0: this process). */
 public class ProcessDetectorImpl {
   static {
-    System.loadLibrary("HostScout");
+    // The same natives live in NTHostScout.dll on Windows.
+    System.loadLibrary(
+        System.getProperty("os.name").startsWith("Windows") ? "NTHostScout" : "HostScout");
   }
 
   /** The process to measure; 0 means this process. */
@@ -12,7 +14,10 @@ public class ProcessDetectorImpl {
   /** Resident set size in kilobytes; 0 when the process could not be read. */
   public long residentSizeKb;
 
-  /** Total size of the process image in kilobytes; 0 when the process could not be read. */
+  /**
+   * Total size of the process image in kilobytes (on Windows the peak working set); 0 when the
+   * process could not be read.
+   */
   public long totalSizeKb;
 
   public ProcessDetectorImpl() {}

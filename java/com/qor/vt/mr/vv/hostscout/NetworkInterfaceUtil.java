@@ -3,7 +3,9 @@ package com.qor.vt.mr.vv.hostscout;
 /** The hardware addresses of network interfaces, as text such as 00-14-4F-A2-3B-1C. */
 public final class NetworkInterfaceUtil {
   static {
-    System.loadLibrary("HostScout");
+    // The same natives live in NTHostScout.dll on Windows.
+    System.loadLibrary(
+        System.getProperty("os.name").startsWith("Windows") ? "NTHostScout" : "HostScout");
   }
 
   private NetworkInterfaceUtil() {}
@@ -15,7 +17,10 @@ public final class NetworkInterfaceUtil {
    */
   public static native String[] getMacAddrsSun(String[] devices, int[] ppas);
 
-  /** Windows build only: the addresses of every adapter. */
+  /**
+   * Windows build only: the address of every adapter that has one, in the system's adapter order;
+   * null when none has. Adapter enumeration errors throw an Exception.
+   */
   public static native String[] getMacAddrsWin();
 
   /** Trace lines on standard output while on. */

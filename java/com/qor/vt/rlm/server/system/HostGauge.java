@@ -3,7 +3,9 @@ package com.qor.vt.rlm.server.system;
 /**
  * System CPU utilisation, free physical memory and the CPU utilisation of this process, from the
  * host gauge library. The previous CPU sample lives in the caller's state array (at least 16
- * bytes, zeroed for "no previous sample").
+ * bytes, zeroed for "no previous sample"). On Windows the state array (at least 20 bytes) holds
+ * the performance-counter set that initCpuUtilization builds and finalizeCpuUtilization releases;
+ * there the CPU getters answer -1 on failure and the process CPU figures are not capped at 100.
  */
 public class HostGauge {
   static {
@@ -41,9 +43,13 @@ public class HostGauge {
   public native int getAverageProcLoadUtilization();
 
   // Windows build only.
+
+  /** Does nothing; 0. */
   public native int finalizeProcLoadUtilization();
 
+  /** Stores the flag; no output depends on it. */
   public native void setDebug(int flag);
 
+  /** Does nothing: the processor count always comes from the system. */
   public native void setNumProcessors(int unused);
 }
