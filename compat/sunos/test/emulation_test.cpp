@@ -16,6 +16,7 @@
 #include <sys/processor.h>
 #include <sys/sysinfo.h>
 #include <sys/systeminfo.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace {
@@ -199,6 +200,16 @@ TEST_F(Emulation, ProcessorsAndPlatformFromTheSource)
     EXPECT_STREQ("SUNW,Su", name);
     fixture.platform.reset();
     EXPECT_EQ(-1, sysinfo(SI_PLATFORM, name, sizeof name));
+}
+
+// Component code compiled here must see what it would see on the real system.
+TEST(Headers, NamesHaveTheSystemsValuesAndTypes)
+{
+    EXPECT_EQ(0x0f, DL_NOADDR);
+    EXPECT_EQ(0x08, DL_BADPPA);
+    EXPECT_EQ(0x0b, DL_ATTACH_REQ);
+    EXPECT_EQ(513, SI_PLATFORM);
+    EXPECT_TRUE((std::is_same_v<decltype(&sysinfo), int (*)(int, char*, long)>));
 }
 
 TEST(LiveSource, KstatHasACpuStatPerProcessorAndFreePages)
