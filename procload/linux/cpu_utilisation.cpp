@@ -288,6 +288,27 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
     return cpu;
 }
 
+// Growth of one counter; a counter that went back (I/O wait may) grew by nothing.
+static uint64_t growth(uint64_t current, uint64_t last)
+{
+    return current > last ? current - last : 0;
+}
+
+int64_t idleShare(const CpuStats& current, const CpuStats& last)
+{
+    // Counter by counter, so that one going back neither wraps nor takes
+    // away from the others.
+    uint64_t idle = growth(current.idle, last.idle) + growth(current.iowait, last.iowait);
+    uint64_t all = growth(current.user, last.user) + growth(current.nice, last.nice) +
+                   growth(current.system, last.system) + idle + growth(current.steal, last.steal) +
+                   growth(current.irq, last.irq) + growth(current.softirq, last.softirq);
+    double share = static_cast<double>(idle) / static_cast<double>(all) * 100.0 * 1000.0;
+    // No figure (no tick passed, or nothing could be read) answers -1, as for
+    // what the platform does not provide; so does one outside 0..100 %, and
+    // nothing out of range is ever converted.
+    return share >= 0.0 && share <= 100000.0 ? static_cast<int64_t>(share) : -1;
+}
+
 // The slot of pid ready for a sample, or null when the sample is refused: the
 // table named slot 0 of another process, or the slot's parts are missing.
 static LastProcessSlot* slotFor(int32_t pid)

@@ -327,11 +327,7 @@ JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetH
     doGrabIdlePercent = 0;
     if (asked[IDLE_PERCENT_INDEX] == IDLE_PERCENT_REQUEST) {
         doGrabIdlePercent = 1;
-        auto idle = static_cast<double>(cpuStatsCurrent.idleTotal - cpuStatsLast.idleTotal);
-        auto all = static_cast<double>(cpuStatsCurrent.total - cpuStatsLast.total);
-        double share = idle / all * 100.0 * 1000.0;
-        // No tick since the previous request gives 0 rather than a quotient of zeros.
-        globalIdlePercent = std::isfinite(share) ? static_cast<int64_t>(share) : 0;
+        globalIdlePercent = idleShare(cpuStatsCurrent, cpuStatsLast);
         readCpuStats(&cpuStatsLast);
     }
     for (jsize i = 0; i < HARDWARE_INFO_DYNAMIC_SIZE; i++) {
