@@ -170,8 +170,14 @@ double RTP_getThreadCPU_Ticks(int32_t processId, int64_t thread)
     return seconds;
 }
 
+// The largest pid the kernel can hand out on a 64-bit system (its
+// PID_MAX_LIMIT; pid_max cannot be set higher).
+static constexpr int32_t PID_LIMIT = 4194304;
+
 // The clock id the kernel gives the CPU time of a whole process (its
-// scheduler clock): the complemented pid shifted by three, and 2.
+// scheduler clock): the complemented pid shifted by three, and 2. Only 32
+// bits are kept, so ids 2^29 apart share one clock id and INT32_MAX gives the
+// calling process's own clock: only pids the kernel can hand out are asked.
 static clockid_t processCpuClock(int32_t pid)
 {
     return static_cast<clockid_t>((~static_cast<uint32_t>(pid) << 3) | 2U);
@@ -183,8 +189,13 @@ bool readProcessCpuNanos(int32_t pid, uint64_t* nanos)
         return false; // pid 0 would name the calling process
     }
     // The clock belongs to the live system: a fixture tree is read from its files.
-    if (strcmp(procRoot, defaultProcRoot) == 0 && readClock(clock_gettime, processCpuClock(pid), nanos) == 0) {
-        return true;
+    if (strcmp(procRoot, defaultProcRoot) == 0) {
+        if (pid > PID_LIMIT) {
+            return false; // no such process, and its clock id would be another's
+        }
+        if (readClock(clock_gettime, processCpuClock(pid), nanos) == 0) {
+            return true;
+        }
     }
     char path[PATH_SIZE];
     snprintf(path, sizeof(path), "%s/%d/stat", procRoot, pid);

@@ -264,6 +264,16 @@ class ProcLoadTest {
   }
 
   @Test
+  void processClockOfIdsThatNameNoProcessIsZero() {
+    // 2^29 apart, two ids would share one kernel clock id; the largest names this process's.
+    for (int id : new int[] {0, -1, Integer.MIN_VALUE, Integer.MAX_VALUE, SELF + (1 << 29),
+             SELF + (1 << 30), (1 << 22) + 1}) {
+      assertEquals(0L, ProcLoad.nativeGetProcLoadClock(id), "id " + id);
+    }
+    assertTrue(ProcLoad.nativeGetProcLoadClock(SELF) > 0);
+  }
+
+  @Test
   void ownProcessSinceLastCallAndSinceCreation() throws Exception {
     com.sun.management.OperatingSystemMXBean os =
         (com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean();
