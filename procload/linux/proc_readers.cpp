@@ -1,6 +1,7 @@
 // Readers of /proc files and of the clocks, with the root of the process file
 // system as their one setting (tests point it at a fixture tree).
 #include "procload/linux/proc_stat.h"
+#include "procload/linux/thread_handles.h"
 #include "procload/procload_log.h"
 
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -153,18 +153,11 @@ double RTP_getThreadCPU_Ticks(int32_t processId, int64_t thread)
     int rc1 = ESRCH;
     int rc2 = -1;
     double seconds = 0.0;
-    // The handle is what pthread_self answered in that thread; 0 is no thread
-    // and must not be dereferenced.
-    if (thread != 0) {
-        clockid_t clock;
-        rc1 = pthread_getcpuclockid(static_cast<pthread_t>(thread), &clock);
-        if (rc1 == 0) {
-            uint64_t nanos = 0;
-            rc2 = readClock(clock_gettime, clock, &nanos);
-            if (rc2 == 0) {
-                seconds = static_cast<double>(nanos) / 1000000000.0;
-            }
-        }
+    // The handle is dereferenced: only one that getThreadId handed out to a
+    // thread that still runs is read. Anything else is no thread.
+    uint64_t nanos = 0;
+    if (readRegisteredThreadCpu(thread, &rc1, &rc2, &nanos)) {
+        seconds = static_cast<double>(nanos) / 1000000000.0;
     }
     PROCLOAD_DEBUG("%s %s %s rc1=%d rc2=%d threadCPU=%f\n", "RTP_getThreadCPU_Ticks", "EXIT", rc1, rc2, seconds);
     return seconds;
@@ -245,7 +238,8 @@ int32_t getProcessId()
 int64_t getThreadId()
 {
     PROCLOAD_DEBUG("%s %s %s\n", "getThreadId", "ENTER");
-    auto handle = static_cast<uint64_t>(pthread_self());
+    // The handle stays valid for RTP_getThreadCPU_Ticks while the thread lives.
+    auto handle = static_cast<uint64_t>(registerCurrentThread());
     PROCLOAD_DEBUG("%s %s %s %lu\n", "getThreadId", "EXIT threadId=", static_cast<unsigned long>(handle));
     PROCLOAD_DEBUG("%s %s %s %lu\n", "getThreadId", "EXIT threadId=", static_cast<unsigned long>(handle & 0xFFFF));
     PROCLOAD_DEBUG("%s %s %s %lu\n", "getThreadId", "EXIT threadId=", static_cast<unsigned long>(handle >> 16));

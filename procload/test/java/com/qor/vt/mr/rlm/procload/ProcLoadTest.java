@@ -264,6 +264,27 @@ class ProcLoadTest {
   }
 
   @Test
+  void threadClockAnswersZeroForHandlesOfEndedThreadsAndValuesNeverHandedOut() throws Exception {
+    AtomicLong ended = new AtomicLong();
+    Thread t = new Thread(() -> ended.set(ProcLoad.nativeGetThreadId()));
+    t.start();
+    t.join();
+    // The thread drops its handle on its way out, which may end a moment after join returns.
+    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+    while (
+        ProcLoad.nativeGetThreadCPUClock(SELF, ended.get()) != 0 && System.nanoTime() < deadline) {
+      sleep(10);
+    }
+    assertEquals(0L, ProcLoad.nativeGetThreadCPUClock(SELF, ended.get()));
+    long mine = ProcLoad.nativeGetThreadId();
+    for (long value : new long[] {0x1000L, 1L, -1L, Long.MIN_VALUE, Long.MAX_VALUE, mine + 8,
+             mine - 4096, mine ^ (1L << 44)}) {
+      assertEquals(0L, ProcLoad.nativeGetThreadCPUClock(SELF, value), Long.toHexString(value));
+    }
+    assertTrue(ProcLoad.nativeGetThreadCPUClock(SELF, mine) > 0);
+  }
+
+  @Test
   void processClockOfIdsThatNameNoProcessIsZero() {
     // 2^29 apart, two ids would share one kernel clock id; the largest names this process's.
     for (int id : new int[] {0, -1, Integer.MIN_VALUE, Integer.MAX_VALUE, SELF + (1 << 29),
