@@ -185,6 +185,7 @@ bool sumFlatEntries(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, Pr
 double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStatRecord* myProc, int32_t processID,
               timeval refTime, const timeval* createTime, timeval* lastTime, uint64_t* oldTime, uint64_t* startTime)
 {
+    ProcloadStateGuard guard(procloadStateLock);
     if (procload_debugOn()) {
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER myProc->pid / oldClockTime.tv_sec / oldClockTime.tv_usec=", myProc->pid,
@@ -341,6 +342,7 @@ static void sampleBatch(const char* label, bool sinceLast, int32_t size, const i
 void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad)
 {
     static const char* const label = "getProcLoad(int size, DWORD processIDs [], double procLoad[])";
+    ProcloadStateGuard guard(procloadStateLock);
     PROCLOAD_DEBUG("%s %s %s\n", label, "ENTER");
     sampleBatch(label, false, size, processIDs, procLoad);
     PROCLOAD_DEBUG("%s %s %s \n", label, "EXIT");
@@ -349,6 +351,9 @@ void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad)
 void getProcLoadLast(int32_t size, const int32_t* processIDs, double* procLoad)
 {
     static const char* const label = "getProcLoadLast";
+    // The whole batch under the lock: its history says which processes this
+    // batch has counted, and another caller's batch must not reset or fill it.
+    ProcloadStateGuard guard(procloadStateLock);
     PROCLOAD_DEBUG("%s %s %s\n", label, "ENTER");
     enableStatFileHistoryInfo = 1;
     statFileHistoryInfoIndex = 0;
