@@ -186,19 +186,20 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
               timeval refTime, const timeval* createTime, timeval* lastTime, uint64_t* oldTime, uint64_t* startTime)
 {
     ProcloadStateGuard guard(procloadStateLock);
+    // The debug lines show CPU time in ticks, whatever the running total counts.
     if (procload_debugOn()) {
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER myProc->pid / oldClockTime.tv_sec / oldClockTime.tv_usec=", myProc->pid,
                static_cast<unsigned long>(refTime.tv_sec), static_cast<unsigned long>(refTime.tv_usec),
-               static_cast<unsigned long>(*oldTime));
+               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER processID   /   createTime.tv_sec /   createTime.tv_usec=", processID,
                static_cast<unsigned long>(createTime->tv_sec), static_cast<unsigned long>(createTime->tv_usec),
-               static_cast<unsigned long>(*oldTime));
+               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER myProc->pid /     lastTime.tv_sec /     lastTime.tv_usec=", myProc->pid,
                static_cast<unsigned long>(lastTime->tv_sec), static_cast<unsigned long>(lastTime->tv_usec),
-               static_cast<unsigned long>(*oldTime));
+               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
         fflush(stdout);
     }
     const bool sinceCreation = sameTime(refTime, *createTime);
@@ -242,15 +243,23 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
     }
     *startTime = extras.startTime;
 
+    // The interval ends here, next to the read of the total, so that it
+    // matches the figure; it is known (and printed) before the scan.
+    const timeval now = timeOfDay();
+    double timediff = static_cast<double>(now.tv_sec - refTime.tv_sec) +
+                      static_cast<double>(now.tv_usec - refTime.tv_usec) * 0.000001;
+    if (procload_debugOn()) {
+        printf(" timediff %f \n ", timediff);
+        fflush(stdout);
+    }
+
     const uint64_t base = sinceCreation ? 0 : *oldTime;
     uint64_t total = *oldTime;
-    timeval now{};
     if (layout == PROC_LAYOUT_TASK) {
         if (!readProcessCpuNanos(myProc->pid, &total)) {
             PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");
             return 0.0;
         }
-        now = timeOfDay(); // next to the read, so the interval matches the figure
         countThreads(extras.numThreads, myProc->pid);
         if (enableStatFileHistoryInfo != 0) {
             addToBatch(myProc->pid, total);
@@ -260,16 +269,11 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
             PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");
             return 0.0;
         }
-        now = timeOfDay();
     }
     myProc->ticks = total;
-
-    double timediff = static_cast<double>(now.tv_sec - refTime.tv_sec) +
-                      static_cast<double>(now.tv_usec - refTime.tv_usec) * 0.000001;
     if (procload_debugOn()) {
-        printf(" timediff %f \n ", timediff);
-        printf(" myProc time is %lu and old cpu is %lu \n", static_cast<unsigned long>(total),
-               static_cast<unsigned long>(base));
+        printf(" myProc time is %lu and old cpu is %lu \n", static_cast<unsigned long>(total / NANOS_PER_TICK),
+               static_cast<unsigned long>(base / NANOS_PER_TICK));
         fflush(stdout);
     }
     // A total below the base (a counter that went back) is no CPU used.

@@ -143,6 +143,33 @@ TEST_F(Meter, SinceCreationLeavesTheSinceLastStateAlone)
     EXPECT_EQ(slotOf(PID).lastTime->tv_sec, lastTime.tv_sec);
 }
 
+TEST_F(Meter, DebugLinesShowTicksAndTheIntervalBeforeTheScan)
+{
+    ProcFixture proc;
+    proc.taskProcess({.pid = PID, .utime = 300});
+    last(PID);
+    // Enough threads that the scan itself prints (the excessive-thread warnings).
+    proc.taskProcess({.pid = PID, .utime = 350, .threads = 1003});
+    debugEnabled = 1;
+    testing::internal::CaptureStdout();
+    last(PID);
+    fflush(stdout);
+    std::string out = testing::internal::GetCapturedStdout();
+    debugEnabled = 0;
+    for (const char* enter : {"ENTER myProc->pid / oldClockTime.tv_sec / oldClockTime.tv_usec= ",
+                              "ENTER processID   /   createTime.tv_sec /   createTime.tv_usec= ",
+                              "ENTER myProc->pid /     lastTime.tv_sec /     lastTime.tv_usec= "}) {
+        size_t at = out.find(enter);
+        ASSERT_NE(at, std::string::npos) << out;
+        std::string line = out.substr(at, out.find('\n', at) - at);
+        EXPECT_EQ(line.substr(line.rfind(' ')), " 300") << line;
+    }
+    EXPECT_NE(out.find(" myProc time is 350 and old cpu is 300 \n"), std::string::npos) << out;
+    size_t timediff = out.find(" timediff ");
+    EXPECT_LT(out.rfind("ENTER"), timediff) << out;
+    EXPECT_LT(timediff, out.find("Excessive thread creation")) << out;
+}
+
 TEST_F(Meter, NoTimeOrNoProcessorsAnswersZeroNotInfinity)
 {
     ProcFixture proc;
