@@ -248,6 +248,17 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
     const timeval now = timeOfDay();
     double timediff = static_cast<double>(now.tv_sec - refTime.tv_sec) +
                       static_cast<double>(now.tv_usec - refTime.tv_usec) * 0.000001;
+    double uptime = 0.0;
+    if (sinceCreation && readUptime(&uptime)) {
+        // Since creation, the total is all the CPU the process used since it
+        // started. For a process older than the start of measurement that is
+        // its whole life, so its lifetime is the interval: CPU from before the
+        // start over the time since the start would read an idle process busy.
+        double lifetime = uptime - static_cast<double>(extras.startTime * NANOS_PER_TICK) / 1e9;
+        if (lifetime > timediff) {
+            timediff = lifetime;
+        }
+    }
     if (procload_debugOn()) {
         printf(" timediff %f \n ", timediff);
         fflush(stdout);

@@ -70,6 +70,41 @@ int readCpuStats(CpuStats* stats)
     return -1;
 }
 
+bool readUptime(double* seconds)
+{
+    char path[PATH_SIZE];
+    snprintf(path, sizeof(path), "%s/uptime", procRoot);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char text[128];
+    ssize_t n = read(fd, text, sizeof(text) - 1);
+    close(fd);
+    if (n <= 0) {
+        return false;
+    }
+    text[n] = '\0';
+    // By hand: strtod follows the locale's decimal point, and the JVM sets
+    // the locale from the environment.
+    const char* p = text;
+    if (*p < '0' || *p > '9') {
+        return false;
+    }
+    double value = 0.0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        value = value * 10.0 + (*p - '0');
+    }
+    if (*p == '.') {
+        double scale = 0.1;
+        for (p++; *p >= '0' && *p <= '9'; p++, scale /= 10.0) {
+            value += (*p - '0') * scale;
+        }
+    }
+    *seconds = value;
+    return true;
+}
+
 void readSingleProcFromStatFile(const ProcStatRecord* owner, const char* entryName, ProcStatRecord* record,
                                 int redHat40)
 {

@@ -143,6 +143,31 @@ TEST_F(Meter, SinceCreationLeavesTheSinceLastStateAlone)
     EXPECT_EQ(slotOf(PID).lastTime->tv_sec, lastTime.tv_sec);
 }
 
+TEST_F(Meter, SinceCreationOfAProcessOlderThanTheMeasurementDividesByItsLifetime)
+{
+    // The machine has been up 1000 s; start times are in ticks after boot.
+    struct {
+        uint64_t startTime;
+        uint64_t ticks;
+        int measuredFor; // seconds since the start of measurement
+        double load;
+    } cases[] = {
+        {90000, 50, 0, 0.25},  // 100 s old, 0.5 s of CPU: not 0.5 s over the moment since the start
+        {99500, 100, 10, 5.0}, // 5 s old, younger than the measurement's 10 s
+    };
+    ProcFixture proc;
+    proc.write("uptime", "1000.00 1900.00\n");
+    int32_t pid = PID;
+    for (const auto& c : cases) {
+        resetMeter();
+        global_createTime.tv_sec -= c.measuredFor;
+        proc.taskProcess({.pid = pid, .utime = c.ticks, .startTime = c.startTime});
+        double load = -1.0;
+        getProcLoad(1, &pid, &load);
+        EXPECT_NEAR(load, c.load, 0.01) << c.startTime;
+    }
+}
+
 TEST_F(Meter, DebugLinesShowTicksAndTheIntervalBeforeTheScan)
 {
     ProcFixture proc;

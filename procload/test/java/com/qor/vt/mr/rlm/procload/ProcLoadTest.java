@@ -295,6 +295,21 @@ class ProcLoadTest {
   }
 
   @Test
+  void sinceCreationOfThisJvmDividesItsCpuByItsLifetime() throws Exception {
+    com.sun.management.OperatingSystemMXBean os =
+        (com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean();
+    // The measurement starts again now: this JVM is older than it.
+    ProcLoad.initStats(SELF);
+    double since = ProcLoad.getCPUUtilization();
+    long cpu = os.getProcessCpuTime();
+    String stat = Files.readString(Path.of("/proc/self/stat"));
+    long startTicks = Long.parseLong(stat.substring(stat.lastIndexOf(')') + 2).split(" ")[19]);
+    double uptime = Double.parseDouble(Files.readString(Path.of("/proc/uptime")).split(" ")[0]);
+    double reference = percent(cpu, (long) ((uptime - startTicks / 100.0) * 1e9));
+    assertEquals(reference, since, Math.max(1.0, reference * 0.1), "kernel's figure " + reference);
+  }
+
+  @Test
   void ownProcessSinceLastCallAndSinceCreation() throws Exception {
     com.sun.management.OperatingSystemMXBean os =
         (com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean();
