@@ -7,12 +7,14 @@
 
 #include <cstdio>
 
+std::recursive_mutex procloadStateLock;
 LastProcessSlot lastProcessInfo[PROCESS_ID_MAX_SIZE];
 int32_t lastProcessInfoSize = 0;
 int32_t (*slotLivenessProbe)(int32_t pid) = confirmProcessActive;
 
 int32_t lastProcessInfo_GetIndex(int32_t pid)
 {
+    ProcloadStateGuard guard(procloadStateLock);
     static const char* const label = "lastProcessInfo_GetIndex";
     PROCLOAD_DEBUG("%s %s %s %d\n", label, "searching for PID=", pid);
     PROCLOAD_DEBUG("%s %s %s %d\n", label, "lastProcessInfoSize=", lastProcessInfoSize);
@@ -37,6 +39,7 @@ int32_t lastProcessInfo_GetIndex(int32_t pid)
 
 int32_t findExistingSlot(int32_t pid)
 {
+    ProcloadStateGuard guard(procloadStateLock);
     for (int32_t i = 0; i < lastProcessInfoSize; i++) {
         if (lastProcessInfo[i].id == pid) {
             PROCLOAD_DEBUG("%s %s %s %d  slot=%d\n", "findExistingSlot", "EXISTING SLOT FOUND FOR PID=", pid, i);
@@ -48,6 +51,7 @@ int32_t findExistingSlot(int32_t pid)
 
 int32_t findFreeSlot()
 {
+    ProcloadStateGuard guard(procloadStateLock);
     for (int32_t i = 0; i < lastProcessInfoSize; i++) {
         if (lastProcessInfo[i].id == 0) {
             clearSlot(&lastProcessInfo[i]);
@@ -60,6 +64,7 @@ int32_t findFreeSlot()
 
 int32_t cleanAndFindFreeSlot()
 {
+    ProcloadStateGuard guard(procloadStateLock);
     static const char* const label = "cleanAndFindFreeSlot";
     // Dead processes are only reclaimed once every slot has been handed out:
     // until then the probe, a file open per owned slot, never runs.
@@ -89,6 +94,7 @@ int32_t cleanAndFindFreeSlot()
 
 int32_t allocateNewSlot()
 {
+    ProcloadStateGuard guard(procloadStateLock);
     if (lastProcessInfoSize > PROCESS_ID_MAX_SIZE - 1) {
         PROCLOAD_DEBUG_NOFLUSH("%s %s %s %d\n", "allocateNewSlot",
                                "WARNING: allocate request failure. lastProcessInfoSize=", lastProcessInfoSize);
@@ -102,6 +108,7 @@ int32_t allocateNewSlot()
 
 void debug_DumpPrivate(const char* label, const char* label2, const LastProcessSlot* lastInfo)
 {
+    ProcloadStateGuard guard(procloadStateLock);
     printf("debug %s %s %s %s %d\n", thisModuleName, label, label2, "lastInfo->id              = ", lastInfo->id);
     printf("debug %s %s %s %s %f\n", thisModuleName, label, label2,
            "lastInfo->fullCreateTime  = ", lastInfo->fullCreateTime);

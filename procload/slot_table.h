@@ -7,6 +7,16 @@
 #include "procload_slot.h"
 
 #include <jni.h>
+#include <mutex>
+
+// One lock for everything the sampling calls share: the slot table, the batch
+// state of since-last-call samples, the measurement of the library's own
+// process and the platform's other sampling globals. Whatever reads or
+// changes them holds it; Java calls them from many threads at once. It is
+// recursive because the exported routines take it themselves and also call
+// one another. An uncontended lock costs far less than one /proc read.
+extern std::recursive_mutex procloadStateLock;
+using ProcloadStateGuard = std::lock_guard<std::recursive_mutex>;
 
 extern LastProcessSlot lastProcessInfo[PROCESS_ID_MAX_SIZE];
 // Slots handed out so far; only grows.

@@ -5,12 +5,16 @@
 //
 // Streams live in a small fixed table keyed by descriptor; putmsg and getmsg
 // on a descriptor that is not in it fail with ENOSTR, as on any non-stream.
+// Like the real device, the table serves many threads at once: one lock
+// covers every look-up and change of it, so two opens never take the same
+// entry and no message is handled on an entry another thread is reusing.
 #include "compat/sunos/dlpi_stream.h"
 #include "compat/sunos/sunos_source.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <net/if.h>
 #include <stropts.h>
 #include <sys/dlpi.h>
@@ -33,6 +37,7 @@ struct Stream {
 };
 
 Stream streams[maxStreams];
+std::mutex streamsLock;
 
 Stream* findStream(int fd)
 {
@@ -103,31 +108,29 @@ int dlpi_stream_open(const char* device)
         errno = error;
         return -1;
     }
-    Stream* slot = nullptr;
-    for (Stream& s : streams) {
-        if (!s.inUse) {
-            slot = &s;
-            break;
-        }
-    }
-    if (slot == nullptr) {
-        errno = ENFILE;
-        return -1;
-    }
     // Any descriptor will do as the stream's name; an eventfd costs nothing.
     int fd = eventfd(0, EFD_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
-    *slot = Stream{};
-    slot->inUse = true;
-    slot->fd = fd;
-    snprintf(slot->device, sizeof slot->device, "%s", device);
-    return fd;
+    std::lock_guard<std::mutex> guard(streamsLock);
+    for (Stream& s : streams) {
+        if (!s.inUse) {
+            s = Stream{};
+            s.inUse = true;
+            s.fd = fd;
+            snprintf(s.device, sizeof s.device, "%s", device);
+            return fd;
+        }
+    }
+    sunos_sys_close(fd);
+    errno = ENFILE;
+    return -1;
 }
 
 void dlpi_stream_forget(int fd)
 {
+    std::lock_guard<std::mutex> guard(streamsLock);
     Stream* s = findStream(fd);
     if (s != nullptr) {
         s->inUse = false;
@@ -140,6 +143,7 @@ int putmsg(int fildes, const struct strbuf* ctlptr, const struct strbuf* dataptr
 {
     (void)dataptr;
     (void)flags;
+    std::lock_guard<std::mutex> guard(streamsLock);
     Stream* s = findStream(fildes);
     if (s == nullptr) {
         errno = ENOSTR;
@@ -195,6 +199,7 @@ int putmsg(int fildes, const struct strbuf* ctlptr, const struct strbuf* dataptr
 
 int getmsg(int fildes, struct strbuf* ctlptr, struct strbuf* dataptr, int* flagsp)
 {
+    std::lock_guard<std::mutex> guard(streamsLock);
     Stream* s = findStream(fildes);
     if (s == nullptr) {
         errno = ENOSTR;

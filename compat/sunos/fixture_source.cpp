@@ -149,6 +149,7 @@ int FixtureSource::linkOpen(const char* device)
 
 DlpiReply FixtureSource::linkAttach(const char* device, uint32_t ppa)
 {
+    std::lock_guard<std::mutex> guard(requestsLock);
     requests.push_back("attach " + std::string(device) + " " + std::to_string(ppa));
     const Link& link = links[device];
     auto it = link.replies.find(ppa);
@@ -157,6 +158,7 @@ DlpiReply FixtureSource::linkAttach(const char* device, uint32_t ppa)
 
 DlpiReply FixtureSource::linkBind(const char* device, uint32_t ppa, uint32_t sap)
 {
+    std::lock_guard<std::mutex> guard(requestsLock);
     requests.push_back("bind " + std::string(device) + " " + std::to_string(ppa) + " " + std::to_string(sap));
     const Link& link = links[device];
     auto it = link.replies.find(ppa);

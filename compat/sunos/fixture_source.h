@@ -7,6 +7,7 @@
 #include "compat/sunos/sunos_source.h"
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ class FixtureSource final : public SunosSource {
     std::map<pid_t, std::pair<psinfo_t, size_t>> psinfos;
     std::map<std::string, Link> links;
     std::vector<std::string> requests; // "attach bge 0", "bind bge 0 22", in order
+    std::mutex requestsLock;           // the providers answer streams of many threads
 
     void addCpuStat(int instance, uint32_t idle, uint32_t user, uint32_t kernel, uint32_t wait, bool readFails = false);
     void addNamed(const std::string& module, const std::string& name, const std::vector<kstat_named_t>& values,

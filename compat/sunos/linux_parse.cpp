@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <sys/sysinfo.h>
 
 namespace {
 
@@ -46,6 +47,18 @@ int parseProcStatCpus(const char* text, LinuxCpuTicks* out, int max)
     return count;
 }
 
+void solarisCpuStates(const LinuxCpuTicks* ticks, uint32_t states[4])
+{
+    // Solaris counts nice time as user time and interrupt time as kernel
+    // time; its counters are 32 bits wide and wrap. Stolen time is time the
+    // hypervisor did not give this machine: neither our work nor idle, so it
+    // is in none of the four (the Linux CPU meter leaves it out of busy too).
+    states[CPU_IDLE] = static_cast<uint32_t>(ticks->idle);
+    states[CPU_USER] = static_cast<uint32_t>(ticks->user + ticks->nice);
+    states[CPU_KERNEL] = static_cast<uint32_t>(ticks->system + ticks->irq + ticks->softirq);
+    states[CPU_WAIT] = static_cast<uint32_t>(ticks->iowait);
+}
+
 bool parseProcStatBtime(const char* text, uint64_t* seconds)
 {
     for (const char* line = text; line != nullptr && *line != '\0'; line = nextLine(line)) {
@@ -77,6 +90,13 @@ bool parseMeminfoKb(const char* text, const char* key, uint64_t* kb)
         }
     }
     return false;
+}
+
+bool parseMeminfoFreeKb(const char* text, uint64_t* kb)
+{
+    // Solaris's freemem includes the page cache's free list; MemFree leaves
+    // the reclaimable cache out, MemAvailable (Linux 3.14 on) counts it.
+    return parseMeminfoKb(text, "MemAvailable", kb) || parseMeminfoKb(text, "MemFree", kb);
 }
 
 bool parseCpuinfoMhz(const char* text, int processor, int* mhz)

@@ -16,11 +16,18 @@ struct LinuxCpuTicks {
 // returns how many were stored, at most max.
 int parseProcStatCpus(const char* text, LinuxCpuTicks* out, int max);
 
+// The Solaris processor states of one "cpuN" line, in the order of
+// cpu_sysinfo.cpu[] (idle, user, kernel, wait), each modulo 2^32.
+void solarisCpuStates(const LinuxCpuTicks* ticks, uint32_t states[4]);
+
 // The boot time of /proc/stat ("btime"), in seconds since the epoch.
 bool parseProcStatBtime(const char* text, uint64_t* seconds);
 
 // The value of "<key>:" in /proc/meminfo, in kB.
 bool parseMeminfoKb(const char* text, const char* key, uint64_t* kb);
+
+// Free memory as the "freemem" of system_pages counts it, in kB.
+bool parseMeminfoFreeKb(const char* text, uint64_t* kb);
 
 // The "cpu MHz" of the block "processor : <processor>" of /proc/cpuinfo,
 // rounded to whole MHz.

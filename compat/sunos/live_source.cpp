@@ -57,14 +57,9 @@ class LiveSource final : public SunosSource {
         bool ok = text != nullptr && cpus != nullptr && sunos_read_file("/proc/stat", text, procStatSize) > 0;
         int n = ok ? parseProcStatCpus(text, cpus, maxCpus) : 0;
         for (int i = 0; ok && i < n; i++) {
-            // Solaris counts nice time as user time, and interrupt and stolen
-            // time as kernel time; its counters are 32 bits wide and wrap.
             cpu_stat_t stat{};
             const LinuxCpuTicks& t = cpus[i];
-            stat.cpu_sysinfo.cpu[CPU_IDLE] = low32(t.idle);
-            stat.cpu_sysinfo.cpu[CPU_USER] = low32(t.user + t.nice);
-            stat.cpu_sysinfo.cpu[CPU_KERNEL] = low32(t.system + t.irq + t.softirq + t.steal);
-            stat.cpu_sysinfo.cpu[CPU_WAIT] = low32(t.iowait);
+            solarisCpuStates(&t, stat.cpu_sysinfo.cpu);
             stat.cpu_sysinfo.wait[W_IO] = low32(t.iowait);
             char name[KSTAT_STRLEN];
             snprintf(name, sizeof name, "cpu_stat%d", t.id);
@@ -298,16 +293,12 @@ class LiveSource final : public SunosSource {
     {
         uint64_t totalKb = 0;
         uint64_t freeKb = 0;
-        uint64_t availableKb = 0;
         if (sunos_read_file("/proc/meminfo", text, procStatSize) <= 0 || !parseMeminfoKb(text, "MemTotal", &totalKb) ||
-            !parseMeminfoKb(text, "MemFree", &freeKb)) {
+            !parseMeminfoFreeKb(text, &freeKb)) {
             return false;
         }
-        if (!parseMeminfoKb(text, "MemAvailable", &availableKb)) {
-            availableKb = freeKb;
-        }
         uint64_t pageKb = static_cast<uint64_t>(getpagesize()) / 1024;
-        kstat_named_t values[] = {named("physmem", totalKb / pageKb), named("availrmem", availableKb / pageKb),
+        kstat_named_t values[] = {named("physmem", totalKb / pageKb), named("availrmem", freeKb / pageKb),
                                   named("pagestotal", totalKb / pageKb), named("freemem", freeKb / pageKb),
                                   named("pagesfree", freeKb / pageKb)};
         return chain.add("unix", 0, "system_pages", KSTAT_TYPE_NAMED, values, sizeof values,

@@ -51,7 +51,7 @@ int processor_info(processorid_t processorid, processor_info_t* infop)
     return 0;
 }
 
-long sysinfo(int command, char* buf, long count)
+int sysinfo(int command, char* buf, long count)
 {
     char value[257];
     if (command == SI_PLATFORM) {
@@ -88,7 +88,7 @@ long sysinfo(int command, char* buf, long count)
         }
         snprintf(value, sizeof value, "%s", text);
     }
-    long needed = static_cast<long>(strlen(value)) + 1;
+    int needed = static_cast<int>(strlen(value)) + 1;
     if (buf != nullptr && count > 0) {
         long n = needed < count ? needed : count;
         memcpy(buf, value, static_cast<size_t>(n - 1));

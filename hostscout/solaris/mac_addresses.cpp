@@ -3,8 +3,8 @@
 // address out of the bind acknowledgement.  The Java side names the devices;
 // nothing is discovered here.
 //
-// The DLPI message buffers are single library-wide areas and the tracing
-// switch a plain variable: callers must not overlap getMacAddrsSun calls.
+// Each thread has its own pair of DLPI message buffers, so getMacAddrsSun
+// calls on several threads at once do not overwrite each other's messages.
 #include "hostscout/solaris/hostscout.h"
 
 #include "com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil.h"
@@ -37,10 +37,10 @@ const char moduleName[] = "NetworkInterfaceUtil";
 const char entryName[] = "Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun";
 
 // DLPI primitives are read and written as 32-bit words in these buffers.
-alignas(4) char ctl_area[BUFFER_SIZE];
-alignas(4) char dat_area[BUFFER_SIZE];
-struct strbuf ctl = {BUFFER_SIZE, 0, ctl_area};
-struct strbuf dat = {BUFFER_SIZE, 0, dat_area};
+alignas(4) thread_local char ctl_area[BUFFER_SIZE];
+alignas(4) thread_local char dat_area[BUFFER_SIZE];
+thread_local struct strbuf ctl = {BUFFER_SIZE, 0, ctl_area};
+thread_local struct strbuf dat = {BUFFER_SIZE, 0, dat_area};
 
 void traceInt(const char* function, const char* label, int value)
 {

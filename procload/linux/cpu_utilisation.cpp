@@ -185,19 +185,21 @@ bool sumFlatEntries(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, Pr
 double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStatRecord* myProc, int32_t processID,
               timeval refTime, const timeval* createTime, timeval* lastTime, uint64_t* oldTime, uint64_t* startTime)
 {
+    ProcloadStateGuard guard(procloadStateLock);
+    // The debug lines show CPU time in ticks, whatever the running total counts.
     if (procload_debugOn()) {
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER myProc->pid / oldClockTime.tv_sec / oldClockTime.tv_usec=", myProc->pid,
                static_cast<unsigned long>(refTime.tv_sec), static_cast<unsigned long>(refTime.tv_usec),
-               static_cast<unsigned long>(*oldTime));
+               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER processID   /   createTime.tv_sec /   createTime.tv_usec=", processID,
                static_cast<unsigned long>(createTime->tv_sec), static_cast<unsigned long>(createTime->tv_usec),
-               static_cast<unsigned long>(*oldTime));
+               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER myProc->pid /     lastTime.tv_sec /     lastTime.tv_usec=", myProc->pid,
                static_cast<unsigned long>(lastTime->tv_sec), static_cast<unsigned long>(lastTime->tv_usec),
-               static_cast<unsigned long>(*oldTime));
+               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
         fflush(stdout);
     }
     const bool sinceCreation = sameTime(refTime, *createTime);
@@ -241,15 +243,34 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
     }
     *startTime = extras.startTime;
 
+    // The interval ends here, next to the read of the total, so that it
+    // matches the figure; it is known (and printed) before the scan.
+    const timeval now = timeOfDay();
+    double timediff = static_cast<double>(now.tv_sec - refTime.tv_sec) +
+                      static_cast<double>(now.tv_usec - refTime.tv_usec) * 0.000001;
+    double uptime = 0.0;
+    if (sinceCreation && readUptime(&uptime)) {
+        // Since creation, the total is all the CPU the process used since it
+        // started. For a process older than the start of measurement that is
+        // its whole life, so its lifetime is the interval: CPU from before the
+        // start over the time since the start would read an idle process busy.
+        double lifetime = uptime - static_cast<double>(extras.startTime * NANOS_PER_TICK) / 1e9;
+        if (lifetime > timediff) {
+            timediff = lifetime;
+        }
+    }
+    if (procload_debugOn()) {
+        printf(" timediff %f \n ", timediff);
+        fflush(stdout);
+    }
+
     const uint64_t base = sinceCreation ? 0 : *oldTime;
     uint64_t total = *oldTime;
-    timeval now{};
     if (layout == PROC_LAYOUT_TASK) {
         if (!readProcessCpuNanos(myProc->pid, &total)) {
             PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");
             return 0.0;
         }
-        now = timeOfDay(); // next to the read, so the interval matches the figure
         countThreads(extras.numThreads, myProc->pid);
         if (enableStatFileHistoryInfo != 0) {
             addToBatch(myProc->pid, total);
@@ -259,16 +280,11 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
             PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");
             return 0.0;
         }
-        now = timeOfDay();
     }
     myProc->ticks = total;
-
-    double timediff = static_cast<double>(now.tv_sec - refTime.tv_sec) +
-                      static_cast<double>(now.tv_usec - refTime.tv_usec) * 0.000001;
     if (procload_debugOn()) {
-        printf(" timediff %f \n ", timediff);
-        printf(" myProc time is %lu and old cpu is %lu \n", static_cast<unsigned long>(total),
-               static_cast<unsigned long>(base));
+        printf(" myProc time is %lu and old cpu is %lu \n", static_cast<unsigned long>(total / NANOS_PER_TICK),
+               static_cast<unsigned long>(base / NANOS_PER_TICK));
         fflush(stdout);
     }
     // A total below the base (a counter that went back) is no CPU used.
@@ -286,6 +302,27 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
     }
     PROCLOAD_DEBUG("%s %s %s CPU=%f%% for processID=%d\n", getCPULabel, "EXIT", cpu, processID);
     return cpu;
+}
+
+// Growth of one counter; a counter that went back (I/O wait may) grew by nothing.
+static uint64_t growth(uint64_t current, uint64_t last)
+{
+    return current > last ? current - last : 0;
+}
+
+int64_t idleShare(const CpuStats& current, const CpuStats& last)
+{
+    // Counter by counter, so that one going back neither wraps nor takes
+    // away from the others.
+    uint64_t idle = growth(current.idle, last.idle) + growth(current.iowait, last.iowait);
+    uint64_t all = growth(current.user, last.user) + growth(current.nice, last.nice) +
+                   growth(current.system, last.system) + idle + growth(current.steal, last.steal) +
+                   growth(current.irq, last.irq) + growth(current.softirq, last.softirq);
+    double share = static_cast<double>(idle) / static_cast<double>(all) * 100.0 * 1000.0;
+    // No figure (no tick passed, or nothing could be read) answers -1, as for
+    // what the platform does not provide; so does one outside 0..100 %, and
+    // nothing out of range is ever converted.
+    return share >= 0.0 && share <= 100000.0 ? static_cast<int64_t>(share) : -1;
 }
 
 // The slot of pid ready for a sample, or null when the sample is refused: the
@@ -320,6 +357,7 @@ static void sampleBatch(const char* label, bool sinceLast, int32_t size, const i
 void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad)
 {
     static const char* const label = "getProcLoad(int size, DWORD processIDs [], double procLoad[])";
+    ProcloadStateGuard guard(procloadStateLock);
     PROCLOAD_DEBUG("%s %s %s\n", label, "ENTER");
     sampleBatch(label, false, size, processIDs, procLoad);
     PROCLOAD_DEBUG("%s %s %s \n", label, "EXIT");
@@ -328,6 +366,9 @@ void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad)
 void getProcLoadLast(int32_t size, const int32_t* processIDs, double* procLoad)
 {
     static const char* const label = "getProcLoadLast";
+    // The whole batch under the lock: its history says which processes this
+    // batch has counted, and another caller's batch must not reset or fill it.
+    ProcloadStateGuard guard(procloadStateLock);
     PROCLOAD_DEBUG("%s %s %s\n", label, "ENTER");
     enableStatFileHistoryInfo = 1;
     statFileHistoryInfoIndex = 0;

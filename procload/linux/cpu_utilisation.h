@@ -22,6 +22,10 @@ extern int32_t enableStatFileHistoryInfo;
 // "Excessive thread creation" warnings printed so far; at most ten per library life.
 extern int32_t excessThreadCounter;
 
+// The machine's idle share (idle and I/O wait) between two readings of its
+// counters, in thousandths of a percent; -1 when there is no figure.
+int64_t idleShare(const CpuStats& current, const CpuStats& last);
+
 extern "C" {
 // One process: refTime equal to createTime asks since creation, else since
 // lastTime. The running total oldTime and the times are in the process's slot

@@ -1,6 +1,7 @@
 // Readers of /proc files and of the clocks, with the root of the process file
 // system as their one setting (tests point it at a fixture tree).
 #include "procload/linux/proc_stat.h"
+#include "procload/linux/thread_handles.h"
 #include "procload/procload_log.h"
 
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -68,6 +68,41 @@ int readCpuStats(CpuStats* stats)
     }
     fclose(file);
     return -1;
+}
+
+bool readUptime(double* seconds)
+{
+    char path[PATH_SIZE];
+    snprintf(path, sizeof(path), "%s/uptime", procRoot);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char text[128];
+    ssize_t n = read(fd, text, sizeof(text) - 1);
+    close(fd);
+    if (n <= 0) {
+        return false;
+    }
+    text[n] = '\0';
+    // By hand: strtod follows the locale's decimal point, and the JVM sets
+    // the locale from the environment.
+    const char* p = text;
+    if (*p < '0' || *p > '9') {
+        return false;
+    }
+    double value = 0.0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        value = value * 10.0 + (*p - '0');
+    }
+    if (*p == '.') {
+        double scale = 0.1;
+        for (p++; *p >= '0' && *p <= '9'; p++, scale /= 10.0) {
+            value += (*p - '0') * scale;
+        }
+    }
+    *seconds = value;
+    return true;
 }
 
 void readSingleProcFromStatFile(const ProcStatRecord* owner, const char* entryName, ProcStatRecord* record,
@@ -153,25 +188,24 @@ double RTP_getThreadCPU_Ticks(int32_t processId, int64_t thread)
     int rc1 = ESRCH;
     int rc2 = -1;
     double seconds = 0.0;
-    // The handle is what pthread_self answered in that thread; 0 is no thread
-    // and must not be dereferenced.
-    if (thread != 0) {
-        clockid_t clock;
-        rc1 = pthread_getcpuclockid(static_cast<pthread_t>(thread), &clock);
-        if (rc1 == 0) {
-            uint64_t nanos = 0;
-            rc2 = readClock(clock_gettime, clock, &nanos);
-            if (rc2 == 0) {
-                seconds = static_cast<double>(nanos) / 1000000000.0;
-            }
-        }
+    // The handle is dereferenced: only one that getThreadId handed out to a
+    // thread that still runs is read. Anything else is no thread.
+    uint64_t nanos = 0;
+    if (readRegisteredThreadCpu(thread, &rc1, &rc2, &nanos)) {
+        seconds = static_cast<double>(nanos) / 1000000000.0;
     }
     PROCLOAD_DEBUG("%s %s %s rc1=%d rc2=%d threadCPU=%f\n", "RTP_getThreadCPU_Ticks", "EXIT", rc1, rc2, seconds);
     return seconds;
 }
 
+// The largest pid the kernel can hand out on a 64-bit system (its
+// PID_MAX_LIMIT; pid_max cannot be set higher).
+static constexpr int32_t PID_LIMIT = 4194304;
+
 // The clock id the kernel gives the CPU time of a whole process (its
-// scheduler clock): the complemented pid shifted by three, and 2.
+// scheduler clock): the complemented pid shifted by three, and 2. Only 32
+// bits are kept, so ids 2^29 apart share one clock id and INT32_MAX gives the
+// calling process's own clock: only pids the kernel can hand out are asked.
 static clockid_t processCpuClock(int32_t pid)
 {
     return static_cast<clockid_t>((~static_cast<uint32_t>(pid) << 3) | 2U);
@@ -183,8 +217,13 @@ bool readProcessCpuNanos(int32_t pid, uint64_t* nanos)
         return false; // pid 0 would name the calling process
     }
     // The clock belongs to the live system: a fixture tree is read from its files.
-    if (strcmp(procRoot, defaultProcRoot) == 0 && readClock(clock_gettime, processCpuClock(pid), nanos) == 0) {
-        return true;
+    if (strcmp(procRoot, defaultProcRoot) == 0) {
+        if (pid > PID_LIMIT) {
+            return false; // no such process, and its clock id would be another's
+        }
+        if (readClock(clock_gettime, processCpuClock(pid), nanos) == 0) {
+            return true;
+        }
     }
     char path[PATH_SIZE];
     snprintf(path, sizeof(path), "%s/%d/stat", procRoot, pid);
@@ -234,7 +273,8 @@ int32_t getProcessId()
 int64_t getThreadId()
 {
     PROCLOAD_DEBUG("%s %s %s\n", "getThreadId", "ENTER");
-    auto handle = static_cast<uint64_t>(pthread_self());
+    // The handle stays valid for RTP_getThreadCPU_Ticks while the thread lives.
+    auto handle = static_cast<uint64_t>(registerCurrentThread());
     PROCLOAD_DEBUG("%s %s %s %lu\n", "getThreadId", "EXIT threadId=", static_cast<unsigned long>(handle));
     PROCLOAD_DEBUG("%s %s %s %lu\n", "getThreadId", "EXIT threadId=", static_cast<unsigned long>(handle & 0xFFFF));
     PROCLOAD_DEBUG("%s %s %s %lu\n", "getThreadId", "EXIT threadId=", static_cast<unsigned long>(handle >> 16));

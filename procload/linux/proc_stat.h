@@ -72,6 +72,10 @@ void readStatFile(const char* path, ProcStatRecord* record, ProcStatExtras* extr
 // process's stat file where that clock cannot be read. False when neither is.
 bool readProcessCpuNanos(int32_t pid, uint64_t* nanos);
 
+// Seconds since boot, the first figure of the uptime file (the clock that
+// stat field 22 counts from). False when it cannot be read.
+bool readUptime(double* seconds);
+
 extern "C" {
 JNIEXPORT int readCpuStats(CpuStats* stats);
 JNIEXPORT void readSingleProcFromStatFile(const ProcStatRecord* owner, const char* entryName, ProcStatRecord* record,

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -77,6 +78,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv
                                                                           jint /*processId*/)
 {
     static const char* const label = PROCLOAD_PREFIX "initStats";
+    ProcloadStateGuard guard(procloadStateLock);
     logEnterExit(label, "ENTER");
     global_fullCreateTime = getTOD();
     global_fullLastTime = getTOD();
@@ -100,6 +102,8 @@ JNIEXPORT void JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeEnableDebu
                                                                                       jboolean flag)
 {
     static const char* const label = PROCLOAD_PREFIX "enableDebugMode";
+    // Not while the sibling listing has the level at -1 for its duration.
+    ProcloadStateGuard guard(procloadStateLock);
     printf("%s %s %s\n", thisModuleName, label, "ENTER");
     fflush(stdout);
     debugEnabled = flag == JNI_TRUE ? 1 : 0;
@@ -130,6 +134,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcess
 {
     static const char* const label = PROCLOAD_PREFIX "nativeGetProcessorCount";
     PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processId=", processId);
+    ProcloadStateGuard guard(procloadStateLock);
     int32_t count = getNumProcessors();
     PROCLOAD_DEBUG("%s %s %s %d\n", label, "EXIT - processorCount=", count);
     return count;
@@ -249,6 +254,7 @@ JNIEXPORT jdoubleArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGe
 
 static double ownProcessCPU(bool sinceCreation)
 {
+    ProcloadStateGuard guard(procloadStateLock);
     refreshProcessors();
     timeval refTime = sinceCreation ? global_createTime : global_lastTime;
     return getCPU(global_lastProcesses, &global_lastProcessIndex, &global_myProc, global_myProc.pid, refTime,
@@ -268,6 +274,7 @@ JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_getCPUUtiliza
                                                                                         jint mode)
 {
     static const char* const label = PROCLOAD_PREFIX "getCPUUtilization__I";
+    ProcloadStateGuard guard(procloadStateLock);
     logEnterExit(label, "ENTER - cpu since last call");
     if (mode == -1) {
         int32_t saved = debugEnabled;
@@ -292,11 +299,16 @@ JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetH
         logEnterExit(label, "EXIT");
         return nullptr;
     }
-    for (jsize i = 0; i < HARDWARE_INFO_STATIC_SIZE; i++) {
-        hardwareInfoStatic[i] = -1;
+    jlong answer[HARDWARE_INFO_STATIC_SIZE];
+    {
+        ProcloadStateGuard guard(procloadStateLock);
+        for (jsize i = 0; i < HARDWARE_INFO_STATIC_SIZE; i++) {
+            hardwareInfoStatic[i] = -1;
+        }
+        hardwareInfoStatic[HARDWARE_INFO_STATIC_SIZE - 1] = 1;
+        memcpy(answer, hardwareInfoStatic, sizeof answer);
     }
-    hardwareInfoStatic[HARDWARE_INFO_STATIC_SIZE - 1] = 1;
-    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_STATIC_SIZE, hardwareInfoStatic);
+    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_STATIC_SIZE, answer);
     logEnterExit(label, "EXIT");
     return result;
 }
@@ -323,24 +335,26 @@ JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetH
         logEnterExit(label, "EXIT");
         return nullptr;
     }
-    readCpuStats(&cpuStatsCurrent);
-    doGrabIdlePercent = 0;
-    if (asked[IDLE_PERCENT_INDEX] == IDLE_PERCENT_REQUEST) {
-        doGrabIdlePercent = 1;
-        auto idle = static_cast<double>(cpuStatsCurrent.idleTotal - cpuStatsLast.idleTotal);
-        auto all = static_cast<double>(cpuStatsCurrent.total - cpuStatsLast.total);
-        double share = idle / all * 100.0 * 1000.0;
-        // No tick since the previous request gives 0 rather than a quotient of zeros.
-        globalIdlePercent = std::isfinite(share) ? static_cast<int64_t>(share) : 0;
-        readCpuStats(&cpuStatsLast);
+    jlong answer[HARDWARE_INFO_DYNAMIC_SIZE];
+    {
+        // Each idle request measures from the one before it, whichever thread made it.
+        ProcloadStateGuard guard(procloadStateLock);
+        readCpuStats(&cpuStatsCurrent);
+        doGrabIdlePercent = 0;
+        if (asked[IDLE_PERCENT_INDEX] == IDLE_PERCENT_REQUEST) {
+            doGrabIdlePercent = 1;
+            globalIdlePercent = idleShare(cpuStatsCurrent, cpuStatsLast);
+            readCpuStats(&cpuStatsLast);
+        }
+        for (jsize i = 0; i < HARDWARE_INFO_DYNAMIC_SIZE; i++) {
+            hardwareInfoDynamic[i] = i <= 20 ? -1 : asked[i];
+        }
+        if (doGrabIdlePercent != 0) {
+            hardwareInfoDynamic[IDLE_PERCENT_INDEX] = globalIdlePercent;
+        }
+        memcpy(answer, hardwareInfoDynamic, sizeof answer);
     }
-    for (jsize i = 0; i < HARDWARE_INFO_DYNAMIC_SIZE; i++) {
-        hardwareInfoDynamic[i] = i <= 20 ? -1 : asked[i];
-    }
-    if (doGrabIdlePercent != 0) {
-        hardwareInfoDynamic[IDLE_PERCENT_INDEX] = globalIdlePercent;
-    }
-    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_DYNAMIC_SIZE, hardwareInfoDynamic);
+    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_DYNAMIC_SIZE, answer);
     logEnterExit(label, "EXIT");
     return result;
 }

@@ -143,6 +143,58 @@ TEST_F(Meter, SinceCreationLeavesTheSinceLastStateAlone)
     EXPECT_EQ(slotOf(PID).lastTime->tv_sec, lastTime.tv_sec);
 }
 
+TEST_F(Meter, SinceCreationOfAProcessOlderThanTheMeasurementDividesByItsLifetime)
+{
+    // The machine has been up 1000 s; start times are in ticks after boot.
+    struct {
+        uint64_t startTime;
+        uint64_t ticks;
+        int measuredFor; // seconds since the start of measurement
+        double load;
+    } cases[] = {
+        {90000, 50, 0, 0.25},  // 100 s old, 0.5 s of CPU: not 0.5 s over the moment since the start
+        {99500, 100, 10, 5.0}, // 5 s old, younger than the measurement's 10 s
+    };
+    ProcFixture proc;
+    proc.write("uptime", "1000.00 1900.00\n");
+    int32_t pid = PID;
+    for (const auto& c : cases) {
+        resetMeter();
+        global_createTime.tv_sec -= c.measuredFor;
+        proc.taskProcess({.pid = pid, .utime = c.ticks, .startTime = c.startTime});
+        double load = -1.0;
+        getProcLoad(1, &pid, &load);
+        EXPECT_NEAR(load, c.load, 0.01) << c.startTime;
+    }
+}
+
+TEST_F(Meter, DebugLinesShowTicksAndTheIntervalBeforeTheScan)
+{
+    ProcFixture proc;
+    proc.taskProcess({.pid = PID, .utime = 300});
+    last(PID);
+    // Enough threads that the scan itself prints (the excessive-thread warnings).
+    proc.taskProcess({.pid = PID, .utime = 350, .threads = 1003});
+    debugEnabled = 1;
+    testing::internal::CaptureStdout();
+    last(PID);
+    fflush(stdout);
+    std::string out = testing::internal::GetCapturedStdout();
+    debugEnabled = 0;
+    for (const char* enter : {"ENTER myProc->pid / oldClockTime.tv_sec / oldClockTime.tv_usec= ",
+                              "ENTER processID   /   createTime.tv_sec /   createTime.tv_usec= ",
+                              "ENTER myProc->pid /     lastTime.tv_sec /     lastTime.tv_usec= "}) {
+        size_t at = out.find(enter);
+        ASSERT_NE(at, std::string::npos) << out;
+        std::string line = out.substr(at, out.find('\n', at) - at);
+        EXPECT_EQ(line.substr(line.rfind(' ')), " 300") << line;
+    }
+    EXPECT_NE(out.find(" myProc time is 350 and old cpu is 300 \n"), std::string::npos) << out;
+    size_t timediff = out.find(" timediff ");
+    EXPECT_LT(out.rfind("ENTER"), timediff) << out;
+    EXPECT_LT(timediff, out.find("Excessive thread creation")) << out;
+}
+
 TEST_F(Meter, NoTimeOrNoProcessorsAnswersZeroNotInfinity)
 {
     ProcFixture proc;

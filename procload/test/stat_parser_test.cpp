@@ -1,5 +1,6 @@
 // The stat scanner, the /proc/stat line and the entry-name rule, on text and
 // on fixture files.
+#include "procload/linux/cpu_utilisation.h"
 #include "procload/linux/proc_stat.h"
 #include "procload/test/proc_fixture.h"
 
@@ -108,6 +109,32 @@ TEST(StatParser, ReadCpuStatsTakesTheMachineLineOnly)
     proc.write("stat", "cpu0 1 1 1 1 1 1 1\nintr 5\n");
     EXPECT_EQ(readCpuStats(&stats), -1);
     EXPECT_EQ(stats.total, 0U);
+}
+
+CpuStats cpuLine(const char* line)
+{
+    CpuStats stats{};
+    parseCpuStatsLine(line, &stats);
+    return stats;
+}
+
+TEST(StatParser, IdleShareCountsCountersThatWentBackAsNoTimeAndAnswersMinusOneWithoutAFigure)
+{
+    struct {
+        const char* last;
+        const char* current;
+        int64_t share; // thousandths of a percent
+    } cases[] = {
+        {"cpu  100 0 100 1000 100 0 0 0 0", "cpu  200 0 200 1250 100 0 0 0 0", 55555},
+        // I/O wait goes back (proc(5) says it may): it counts no time, not 2^64 - 5 ticks.
+        {"cpu  100 0 100 1000 100 0 0 0 0", "cpu  125 0 125 1050 95 0 0 0 0", 50000},
+        {"cpu  100 0 100 1000 100 0 0 0 0", "cpu  200 0 100 1000 90 0 0 0 0", 0},
+        {"cpu  100 0 100 1000 100 0 0 0 0", "cpu  100 0 100 1000 100 0 0 0 0", -1}, // no tick passed
+        {"cpu  100 0 100 1000 100 0 0 0 0", "", -1},                                // no counters read
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(idleShare(cpuLine(c.current), cpuLine(c.last)), c.share) << c.last << " -> " << c.current;
+    }
 }
 
 TEST(StatParser, EntryNamesAreDigitsOrADotAndDigits)

@@ -2,6 +2,7 @@
 // streams on a scripted source, and the live source on this machine.
 #include "compat/sunos/fixture_source.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -16,7 +17,10 @@
 #include <sys/processor.h>
 #include <sys/sysinfo.h>
 #include <sys/systeminfo.h>
+#include <thread>
+#include <type_traits>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -183,6 +187,48 @@ TEST_F(Emulation, DlpiReplyLongerThanTheBufferIsCut)
     EXPECT_EQ(ENOENT, errno);
 }
 
+// Opens, attaches, binds and closes a stream; true when the bind acknowledgement
+// carried the address.
+bool boundAddress(const char* device, const unsigned char* address)
+{
+    int fd = open(device, O_RDWR);
+    if (fd < 0) {
+        return false;
+    }
+    alignas(4) char area[256];
+    struct strbuf ctl = {sizeof area, 0, area};
+    int flags = 0;
+    dl_attach_req_t attach = {DL_ATTACH_REQ, 0};
+    memcpy(area, &attach, sizeof attach);
+    ctl.len = sizeof attach;
+    bool ok = putmsg(fd, &ctl, nullptr, 0) == 0 && getmsg(fd, &ctl, nullptr, &flags) == 0 && words(ctl, 0) == DL_OK_ACK;
+    dl_bind_req_t bind = {DL_BIND_REQ, 22, 1, DL_CLDLS, 0, 0};
+    memcpy(area, &bind, sizeof bind);
+    ctl.len = sizeof bind;
+    ok = ok && putmsg(fd, &ctl, nullptr, 0) == 0 && getmsg(fd, &ctl, nullptr, &flags) == 0 &&
+         words(ctl, 0) == DL_BIND_ACK && memcmp(area + words(ctl, 3), address, 6) == 0;
+    return close(fd) == 0 && ok;
+}
+
+TEST_F(Emulation, DlpiStreamsOfManyThreadsAtOnceKeepTheirOwnState)
+{
+    const unsigned char address[] = {0x00, 0x14, 0x4F, 0xA2, 0x3B, 0x1C};
+    fixture.addEthernet("bge", 0, {address, address + 6});
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 32; t++) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 250; i++) {
+                failures += boundAddress("/dev/bge", address) ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(0, failures.load()) << "of 8000 streams";
+}
+
 TEST_F(Emulation, ProcessorsAndPlatformFromTheSource)
 {
     fixture.processors[3] = {P_NOINTR, 1500, false};
@@ -199,6 +245,16 @@ TEST_F(Emulation, ProcessorsAndPlatformFromTheSource)
     EXPECT_STREQ("SUNW,Su", name);
     fixture.platform.reset();
     EXPECT_EQ(-1, sysinfo(SI_PLATFORM, name, sizeof name));
+}
+
+// Component code compiled here must see what it would see on the real system.
+TEST(Headers, NamesHaveTheSystemsValuesAndTypes)
+{
+    EXPECT_EQ(0x0f, DL_NOADDR);
+    EXPECT_EQ(0x08, DL_BADPPA);
+    EXPECT_EQ(0x0b, DL_ATTACH_REQ);
+    EXPECT_EQ(513, SI_PLATFORM);
+    EXPECT_TRUE((std::is_same_v<decltype(&sysinfo), int (*)(int, char*, long)>));
 }
 
 TEST(LiveSource, KstatHasACpuStatPerProcessorAndFreePages)

@@ -2,6 +2,7 @@
 #include "compat/sunos/linux_parse.h"
 
 #include <gtest/gtest.h>
+#include <sys/sysinfo.h>
 
 namespace {
 
@@ -29,6 +30,42 @@ TEST(ParseProcStat, PerProcessorLinesOnlyWithShortLinesTolerated)
     EXPECT_EQ(9, t[2].id);
     EXPECT_EQ(UINT64_MAX, t[2].user);
     EXPECT_EQ(1, parseProcStatCpus(text, t, 1)) << "never more than the room";
+}
+
+TEST(SolarisCpuStates, NiceIsUserTimeAndStealIsNoneOfTheFour)
+{
+    // Stolen time is time the machine did not give us: busy for neither
+    // Solaris nor the Linux CPU meter (user + nice + system + irq + softirq).
+    LinuxCpuTicks t{0, 100, 20, 30, 400, 50, 5, 7, 500};
+    uint32_t states[4];
+    solarisCpuStates(&t, states);
+    EXPECT_EQ(400U, states[CPU_IDLE]);
+    EXPECT_EQ(120U, states[CPU_USER]);
+    EXPECT_EQ(42U, states[CPU_KERNEL]);
+    EXPECT_EQ(50U, states[CPU_WAIT]);
+    t.user = (uint64_t{1} << 32) + 3;
+    t.nice = 0;
+    solarisCpuStates(&t, states);
+    EXPECT_EQ(3U, states[CPU_USER]) << "32-bit counters wrap";
+}
+
+TEST(ParseMeminfo, FreeMemoryIsWhatIsAvailableWhereTheKernelSays)
+{
+    // Solaris counts the page cache's free list as free memory.
+    struct {
+        const char* text;
+        bool found;
+        uint64_t kb;
+    } cases[] = {
+        {"MemTotal: 24591268 kB\nMemFree: 19600000 kB\nMemAvailable: 23100000 kB\n", true, 23100000},
+        {"MemTotal: 24591268 kB\nMemFree: 19600000 kB\nBuffers: 1 kB\n", true, 19600000}, // before Linux 3.14
+        {"MemTotal: 24591268 kB\n", false, 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t kb = 0;
+        EXPECT_EQ(c.found, parseMeminfoFreeKb(c.text, &kb)) << c.text;
+        EXPECT_EQ(c.kb, kb) << c.text;
+    }
 }
 
 TEST(ParseProcStat, BootTime)

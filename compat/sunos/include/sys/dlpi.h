@@ -19,13 +19,13 @@ typedef int32_t t_scalar_t;
 #define DL_DETACH_REQ 0x0c
 
 // Error codes of DL_ERROR_ACK.
-#define DL_ACCESS 0x02
 #define DL_BADADDR 0x01
+#define DL_ACCESS 0x02
 #define DL_OUTSTATE 0x03
+#define DL_SYSERR 0x04
 #define DL_BADPPA 0x08
 #define DL_BADPRIM 0x09
-#define DL_SYSERR 0x04
-#define DL_NOADDR 0x1b
+#define DL_NOADDR 0x0f
 
 // Service modes.
 #define DL_CODLS 0x01

@@ -18,7 +18,7 @@ extern "C" {
 
 // Copies the value for command into buf (at most count bytes, terminated) and
 // returns the size the whole value needs with its terminating NUL, or -1.
-long sysinfo(int command, char* buf, long count);
+int sysinfo(int command, char* buf, long count);
 
 #ifdef __cplusplus
 }

@@ -3,8 +3,8 @@ package com.qor.vt.mr.rlm.procload;
 /**
  * CPU meter: CPU clocks and utilisation of processes and threads, the descendants of a process,
  * and the machine's idle share. {@link #initStats} starts the measurement and must run before any
- * sampling call; the sampling calls keep per-process state in the library and must not run
- * concurrently.
+ * sampling call; the sampling calls keep per-process state in the library, shared by all callers,
+ * and may come from several threads at once.
  */
 public final class ProcLoad {
   static {

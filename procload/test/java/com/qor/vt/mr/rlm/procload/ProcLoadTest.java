@@ -264,6 +264,52 @@ class ProcLoadTest {
   }
 
   @Test
+  void threadClockAnswersZeroForHandlesOfEndedThreadsAndValuesNeverHandedOut() throws Exception {
+    AtomicLong ended = new AtomicLong();
+    Thread t = new Thread(() -> ended.set(ProcLoad.nativeGetThreadId()));
+    t.start();
+    t.join();
+    // The thread drops its handle on its way out, which may end a moment after join returns.
+    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+    while (
+        ProcLoad.nativeGetThreadCPUClock(SELF, ended.get()) != 0 && System.nanoTime() < deadline) {
+      sleep(10);
+    }
+    assertEquals(0L, ProcLoad.nativeGetThreadCPUClock(SELF, ended.get()));
+    long mine = ProcLoad.nativeGetThreadId();
+    for (long value : new long[] {0x1000L, 1L, -1L, Long.MIN_VALUE, Long.MAX_VALUE, mine + 8,
+             mine - 4096, mine ^ (1L << 44)}) {
+      assertEquals(0L, ProcLoad.nativeGetThreadCPUClock(SELF, value), Long.toHexString(value));
+    }
+    assertTrue(ProcLoad.nativeGetThreadCPUClock(SELF, mine) > 0);
+  }
+
+  @Test
+  void processClockOfIdsThatNameNoProcessIsZero() {
+    // 2^29 apart, two ids would share one kernel clock id; the largest names this process's.
+    for (int id : new int[] {0, -1, Integer.MIN_VALUE, Integer.MAX_VALUE, SELF + (1 << 29),
+             SELF + (1 << 30), (1 << 22) + 1}) {
+      assertEquals(0L, ProcLoad.nativeGetProcLoadClock(id), "id " + id);
+    }
+    assertTrue(ProcLoad.nativeGetProcLoadClock(SELF) > 0);
+  }
+
+  @Test
+  void sinceCreationOfThisJvmDividesItsCpuByItsLifetime() throws Exception {
+    com.sun.management.OperatingSystemMXBean os =
+        (com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean();
+    // The measurement starts again now: this JVM is older than it.
+    ProcLoad.initStats(SELF);
+    double since = ProcLoad.getCPUUtilization();
+    long cpu = os.getProcessCpuTime();
+    String stat = Files.readString(Path.of("/proc/self/stat"));
+    long startTicks = Long.parseLong(stat.substring(stat.lastIndexOf(')') + 2).split(" ")[19]);
+    double uptime = Double.parseDouble(Files.readString(Path.of("/proc/uptime")).split(" ")[0]);
+    double reference = percent(cpu, (long) ((uptime - startTicks / 100.0) * 1e9));
+    assertEquals(reference, since, Math.max(1.0, reference * 0.1), "kernel's figure " + reference);
+  }
+
+  @Test
   void ownProcessSinceLastCallAndSinceCreation() throws Exception {
     com.sun.management.OperatingSystemMXBean os =
         (com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean();

@@ -80,6 +80,12 @@ class NetworkInterfaceUtilTest {
   }
 
   @Test
+  void callsFromManyThreadsAtOnceAllGetTheAddresses() {
+    List<String> lines = inNamespace("threads", "32", "250", "/dev/bge", "0", "/dev/qfe", "1");
+    assertEquals(List.of("CONCURRENT 0 of 8000 calls failed"), lines);
+  }
+
+  @Test
   void traceLinesOnlyWhileTracingIsOn() {
     List<String> lines = inNamespace("trace", "/dev/bge", "0", "--", "/dev/qfe", "1");
     assertTrue(lines.contains("NetworkInterfaceUtil getMacAddress macAddr= 00-14-4F-A2-3B-1C"),
