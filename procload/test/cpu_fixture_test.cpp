@@ -38,7 +38,7 @@ class Meter : public ::testing::Test {
         timeval& t = *slotOf(pid).lastTime;
         t.tv_sec -= 1;
     }
-    static std::string dotted(int32_t id) { return "." + std::to_string(id); }
+    static std::string dotted(int32_t id) { return std::string(".").append(std::to_string(id)); }
 };
 
 // The figure for the given ticks over one second on two processors, allowing

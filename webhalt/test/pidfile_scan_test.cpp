@@ -35,7 +35,7 @@ const ScanCase scanCases[] = {
      PidFileScan::found, "last.pid"},
     {"line ends are not part of the path", "PidFile \"unterminated.pid\r\n", PidFileScan::found, "unterminated.pid"},
     {"crlf after a plain path", "Listen 80\r\nPidFile crlf.pid\r\n", PidFileScan::found, "crlf.pid"},
-    {"a long line is one line", "#" + std::string(1022, 'x') + "PidFile mid-line.pid\nPidFile start.pid\n",
+    {"a long line is one line", std::string(1023, '#').append("PidFile mid-line.pid\nPidFile start.pid\n"),
      PidFileScan::found, "start.pid"},
     {"a path of the longest size", "PidFile \"" + longPath + "\"\n", PidFileScan::found, longPath},
     {"a longer path is refused, not cut", "PidFile " + longPath + "q\nPidFile short.pid\n", PidFileScan::tooLong, ""},
