@@ -3,8 +3,10 @@
 // current source; the stream keeps only what the protocol needs between
 // messages (the attached PPA and the one reply waiting to be read).
 //
-// Streams live in a small fixed table keyed by descriptor; putmsg and getmsg
-// on a descriptor that is not in it fail with ENOSTR, as on any non-stream.
+// Streams live in a table keyed by descriptor; putmsg and getmsg on a
+// descriptor that is not in it fail with ENOSTR, as on any non-stream. The
+// table grows with the streams open at once: the real device has no limit of
+// its own beyond the descriptors, so neither has the emulation.
 // Like the real device, the table serves many threads at once: one lock
 // covers every look-up and change of it, so two opens never take the same
 // entry and no message is handled on an entry another thread is reusing.
@@ -13,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <net/if.h>
@@ -22,7 +25,7 @@
 
 namespace {
 
-constexpr int maxStreams = 64;
+constexpr size_t initialStreams = 64;
 constexpr size_t maxReply = sizeof(dl_bind_ack_t) + sizeof DlpiReply::addr;
 
 struct Stream {
@@ -36,17 +39,41 @@ struct Stream {
     alignas(4) unsigned char reply[maxReply];
 };
 
-Stream streams[maxStreams];
+// Entries are only looked up, changed or moved under the lock.
+Stream* streams = nullptr;
+size_t streamCapacity = 0;
 std::mutex streamsLock;
 
 Stream* findStream(int fd)
 {
-    for (Stream& s : streams) {
-        if (s.inUse && s.fd == fd) {
-            return &s;
+    for (size_t i = 0; i < streamCapacity; i++) {
+        if (streams[i].inUse && streams[i].fd == fd) {
+            return &streams[i];
         }
     }
     return nullptr;
+}
+
+// An entry not in use, the table grown when every entry is; null without memory.
+Stream* freeStream()
+{
+    for (size_t i = 0; i < streamCapacity; i++) {
+        if (!streams[i].inUse) {
+            return &streams[i];
+        }
+    }
+    size_t capacity = streamCapacity == 0 ? initialStreams : streamCapacity * 2;
+    auto* grown = static_cast<Stream*>(realloc(streams, capacity * sizeof(Stream)));
+    if (grown == nullptr) {
+        return nullptr;
+    }
+    for (size_t i = streamCapacity; i < capacity; i++) {
+        grown[i] = Stream{};
+    }
+    streams = grown;
+    Stream* first = &streams[streamCapacity];
+    streamCapacity = capacity;
+    return first;
 }
 
 void putWord(Stream& s, size_t offset, uint32_t value)
@@ -114,18 +141,17 @@ int dlpi_stream_open(const char* device)
         return -1;
     }
     std::lock_guard<std::mutex> guard(streamsLock);
-    for (Stream& s : streams) {
-        if (!s.inUse) {
-            s = Stream{};
-            s.inUse = true;
-            s.fd = fd;
-            snprintf(s.device, sizeof s.device, "%s", device);
-            return fd;
-        }
+    Stream* s = freeStream();
+    if (s == nullptr) {
+        sunos_sys_close(fd);
+        errno = ENOSR;
+        return -1;
     }
-    sunos_sys_close(fd);
-    errno = ENFILE;
-    return -1;
+    *s = Stream{};
+    s->inUse = true;
+    s->fd = fd;
+    snprintf(s->device, sizeof s->device, "%s", device);
+    return fd;
 }
 
 void dlpi_stream_forget(int fd)

@@ -229,6 +229,33 @@ TEST_F(Emulation, DlpiStreamsOfManyThreadsAtOnceKeepTheirOwnState)
     EXPECT_EQ(0, failures.load()) << "of 8000 streams";
 }
 
+TEST_F(Emulation, DlpiStreamsOpenAtOnceAreNotLimitedBelowTheDescriptors)
+{
+    // A server with more callers than a small table has entries: every one
+    // of them must get its stream, and each stream keeps its own attachment.
+    fixture.addEthernet("bge", 0, {1, 2, 3, 4, 5, 6});
+    std::vector<int> fds;
+    for (int i = 0; i < 200; i++) {
+        int fd = open("/dev/bge", O_RDWR);
+        ASSERT_GE(fd, 0) << "stream " << i << ": " << strerror(errno);
+        fds.push_back(fd);
+    }
+    alignas(4) char area[64];
+    struct strbuf ctl = {sizeof area, 0, area};
+    int flags = 0;
+    for (int fd : fds) {
+        dl_attach_req_t attach = {DL_ATTACH_REQ, 0};
+        memcpy(area, &attach, sizeof attach);
+        ctl.len = sizeof attach;
+        ASSERT_EQ(0, putmsg(fd, &ctl, nullptr, 0));
+        ASSERT_EQ(0, getmsg(fd, &ctl, nullptr, &flags));
+        EXPECT_EQ(DL_OK_ACK, words(ctl, 0));
+    }
+    for (int fd : fds) {
+        EXPECT_EQ(0, close(fd));
+    }
+}
+
 TEST_F(Emulation, ProcessorsAndPlatformFromTheSource)
 {
     fixture.processors[3] = {P_NOINTR, 1500, false};
