@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,14 +32,21 @@ pid_t psinfoPid(const char* path)
         pid = getpid();
         p += 4;
     } else {
+        // No process has an id beyond the range of pid_t: such a name is no
+        // psinfo file (it must not wrap round to the id of another process).
         const char* digits = p;
-        while (*p >= '0' && *p <= '9' && p - digits < 10) {
-            pid = pid * 10 + (*p - '0');
+        long long value = 0;
+        while (*p >= '0' && *p <= '9') {
+            value = value * 10 + (*p - '0');
+            if (value > INT32_MAX) {
+                return -1;
+            }
             p++;
         }
         if (p == digits) {
             return -1;
         }
+        pid = static_cast<pid_t>(value);
     }
     return strcmp(p, suffix) == 0 ? pid : -1;
 }

@@ -94,6 +94,13 @@ TEST_F(Emulation, PsinfoFileHoldsTheRecordOrAsMuchAsTheSourceGives)
     errno = 0;
     EXPECT_EQ(-1, open("/proc/4244/psinfo", O_RDONLY));
     EXPECT_EQ(ENOENT, errno);
+    // Ids beyond the range of a pid name no process, not the one they wrap to
+    // (2^32 + 4242 is 4242 in 32 bits).
+    for (const char* path : {"/proc/4294971538/psinfo", "/proc/99999999999999999999004242/psinfo"}) {
+        errno = 0;
+        EXPECT_EQ(-1, open(path, O_RDONLY)) << path;
+        EXPECT_EQ(ENOENT, errno) << path;
+    }
 }
 
 TEST_F(Emulation, OtherPathsAreTheMachinesOwn)
