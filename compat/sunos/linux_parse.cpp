@@ -19,6 +19,27 @@ bool startsWith(const char* p, const char* prefix)
     return strncmp(p, prefix, strlen(prefix)) == 0;
 }
 
+// A decimal number with a point, as the kernel writes it, after optional
+// blanks; 0 when there is none. By hand: strtod follows the locale's decimal
+// point, and the JVM sets the locale from the environment.
+double decimalValue(const char* p)
+{
+    while (*p == ' ' || *p == '\t') {
+        p++;
+    }
+    double value = 0.0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        value = value * 10.0 + (*p - '0');
+    }
+    if (*p == '.') {
+        double scale = 0.1;
+        for (p++; *p >= '0' && *p <= '9'; p++, scale /= 10.0) {
+            value += (*p - '0') * scale;
+        }
+    }
+    return value;
+}
+
 } // namespace
 
 int parseProcStatCpus(const char* text, LinuxCpuTicks* out, int max)
@@ -111,7 +132,7 @@ bool parseCpuinfoMhz(const char* text, int processor, int* mhz)
             if (colon == nullptr) {
                 return false;
             }
-            *mhz = static_cast<int>(lround(strtod(colon + 1, nullptr)));
+            *mhz = static_cast<int>(lround(decimalValue(colon + 1)));
             return true;
         }
     }

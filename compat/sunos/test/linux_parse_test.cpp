@@ -1,8 +1,15 @@
 // The parsers behind the live source, on fixture text.
 #include "compat/sunos/linux_parse.h"
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/sysinfo.h>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
@@ -100,6 +107,44 @@ TEST(ParseCpuinfo, MhzOfTheProcessorsBlockRounded)
     EXPECT_EQ(1500, mhz);
     EXPECT_FALSE(parseCpuinfoMhz(text, 3, &mhz)) << "block without a clock";
     EXPECT_FALSE(parseCpuinfoMhz(text, 2, &mhz));
+}
+
+TEST(ParseCpuinfo, MhzWhateverTheCallersDecimalPoint)
+{
+    // The JVM takes its locale from the environment; the kernel writes a
+    // point. A locale with a decimal comma is built in a temporary directory.
+    char dir[] = "/tmp/sunos-locale-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    std::string base = dir;
+    FILE* source = fopen((base + "/comma.src").c_str(), "w");
+    ASSERT_NE(nullptr, source);
+    fputs("LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\n"
+          "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n",
+          source);
+    fclose(source);
+    std::string command = "localedef -c -i " + base + "/comma.src -f ANSI_X3.4-1968 " + base + "/comma >/dev/null 2>&1";
+    std::system(command.c_str()); // warns of the categories left out
+    locale_t comma = nullptr;
+    {
+#ifdef __SANITIZE_ADDRESS__
+        // The C library keeps the list it splits LOCPATH into: its leak, not ours.
+        __lsan::ScopedDisabler notOurLeak;
+#endif
+        setenv("LOCPATH", dir, 1);
+        comma = newlocale(LC_NUMERIC_MASK, "comma", nullptr);
+        unsetenv("LOCPATH");
+    }
+    std::system(("rm -rf " + base).c_str());
+    if (comma == nullptr) {
+        GTEST_SKIP() << "no locale with a decimal comma can be built here (localedef and its charmaps)";
+    }
+    locale_t previous = uselocale(comma);
+    int mhz = 0;
+    bool found = parseCpuinfoMhz("processor\t: 0\ncpu MHz\t\t: 2095.998\n", 0, &mhz);
+    uselocale(previous);
+    freelocale(comma);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(2096, mhz);
 }
 
 TEST(ParseProcessStat, NameWithBlanksAndParentheses)
