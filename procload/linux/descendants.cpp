@@ -4,6 +4,7 @@
 #include "procload/linux/descendants.h"
 #include "procload/linux/proc_stat.h"
 #include "procload/procload_log.h"
+#include "procload/slot_table.h"
 
 #include <cstdio>
 #include <dirent.h>
@@ -29,7 +30,14 @@ int32_t getProcessId_Descendants(int32_t processID, int32_t maximum, int32_t* id
         }
         return 0;
     }
-    const bool siblings = debugEnabled == -1;
+    bool siblings = false;
+    {
+        // The level is -1 only while getCPUUtilization(-1) lists its own
+        // process, holding the lock throughout: a scan on another thread waits
+        // for it here instead of printing sibling lines of its own.
+        ProcloadStateGuard guard(procloadStateLock);
+        siblings = debugEnabled == -1;
+    }
     int32_t count = 0;
     while (const dirent* entry = readdir(dir)) {
         ProcStatRecord scratch{};

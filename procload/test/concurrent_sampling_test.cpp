@@ -2,12 +2,16 @@
 // batch state are shared by every caller; each answer must still be the one a
 // lone caller would get, and no process may end up with two slots.
 #include "procload/linux/cpu_utilisation.h"
+#include "procload/linux/descendants.h"
+#include "procload/procload_log.h"
 #include "procload/slot_table.h"
 #include "procload/test/proc_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -72,6 +76,31 @@ TEST(ConcurrentSampling, SixteenThreadsOnOverlappingBatchesAndANearlyFullTable)
         }
         EXPECT_EQ(slots, 1) << pid;
     }
+    resetMeter();
+}
+
+TEST(ConcurrentSampling, SiblingLinesAreOnlyThoseOfTheCallThatAskedForThem)
+{
+    resetMeter();
+    ProcFixture proc;
+    proc.taskProcess({.pid = FIRST, .ppid = 1, .pgrp = FIRST});
+    proc.taskProcess({.pid = FIRST + 1, .ppid = FIRST, .pgrp = FIRST});
+    int32_t found = -1;
+    testing::internal::CaptureStdout();
+    std::unique_lock<std::recursive_mutex> lock(procloadStateLock);
+    // What getCPUUtilization(-1) does on its own thread while it lists.
+    debugEnabled = -1;
+    std::thread other([&found] {
+        int32_t ids[4];
+        found = getProcessId_Descendants(FIRST, 4, ids);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    debugEnabled = 0;
+    lock.unlock();
+    other.join();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(out, "") << "another thread's listing printed sibling lines";
     resetMeter();
 }
 
