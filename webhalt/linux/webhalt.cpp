@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -39,12 +41,18 @@ const Action* findAction(const char* word)
     return nullptr;
 }
 
-// Reads a file, up to limit bytes.  On failure error is errno.
+// Reads a file, up to limit bytes.  On failure error is errno.  The file is
+// opened without blocking: a FIFO that nobody writes to (or a terminal) would
+// otherwise hold the open or the read forever; it reads as empty instead.
 bool readText(const char* path, std::string& text, int& error, size_t limit)
 {
-    FILE* file = fopen(path, "rb");
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         error = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
         return false;
     }
     text.clear();
