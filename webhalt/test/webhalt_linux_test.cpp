@@ -184,6 +184,15 @@ TEST_F(WebhaltLinux, Refusals)
     Result result = run({"-f", conf, "-k", "graceful-stop"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "error: could not find pid in " + pidFile + "\n");
+
+    // A configuration larger than any server's (a log file named by mistake,
+    // an endless device) is refused rather than read whole into memory.
+    write("huge.conf", "PidFile \"" + pidFile + "\"\n");
+    fs::resize_file(dir / "huge.conf", 16 * 1024 * 1024 + 1);
+    const std::string huge = (dir / "huge.conf").string();
+    result = run({"-f", huge, "-k", "graceful-stop"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "error: the configuration file " + huge + " is longer than 16 MiB\n");
 }
 
 } // namespace
