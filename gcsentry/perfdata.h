@@ -9,7 +9,8 @@
 //        4     1  byte order of every number below (0 big endian, 1 little endian)
 //        5     1  major version (2), 6: minor version (0)
 //        7     1  accessible: 1 once the virtual machine has set the block up
-//        8     4  bytes in use, 12: overflow
+//        8     4  bytes in use, 12: overflow (bytes of counters that did not
+//                 fit and that the virtual machine keeps elsewhere, unlisted)
 //       16     8  modification time stamp
 //       24     4  offset of the first entry, 28: number of entries
 //
@@ -45,6 +46,7 @@ constexpr int PERFDATA_BAD_ENTRY = 6;       // an entry that does not fit, or th
 constexpr int PERFDATA_BAD_COUNTER = 7;     // a space's used counter that is not one aligned 64-bit value in bytes
 constexpr int PERFDATA_NO_SPACES = 8;       // no heap space listed
 constexpr int PERFDATA_TOO_MANY_SPACES = 9; // more than PERFDATA_MAX_SPACES listed
+constexpr int PERFDATA_INCOMPLETE = 10;     // some counters did not fit: a space may be missing from the list
 
 struct PerfDataSpaces {
     int count;

@@ -76,11 +76,17 @@ int perfdata_findHeapSpaces(const unsigned char* block, std::size_t length, Perf
         return PERFDATA_NOT_ACCESSIBLE;
     }
     const std::int32_t used = int32At(block + 8);
+    const std::int32_t overflow = int32At(block + 12);
     const std::int32_t entryOffset = int32At(block + 24);
     const std::int32_t entryCount = int32At(block + 28);
     if (used < static_cast<std::int32_t>(PROLOGUE_SIZE) || entryOffset < static_cast<std::int32_t>(PROLOGUE_SIZE) ||
         entryCount < 0) {
         return PERFDATA_BAD_PROLOGUE;
+    }
+    // A block too small for every counter (-XX:PerfDataMemorySize) lists only
+    // those that fit; a sum without the spaces left out would be wrong.
+    if (overflow != 0) {
+        return PERFDATA_INCOMPLETE;
     }
     // Only the bytes in use hold entries; a copy cut short holds fewer.
     const std::size_t limit = static_cast<std::size_t>(used) < length ? static_cast<std::size_t>(used) : length;

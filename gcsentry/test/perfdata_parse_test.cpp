@@ -135,6 +135,7 @@ const Damage DAMAGES[] = {
     {"not yet accessible", [](Block& b) { b[7] = 0; }, PERFDATA_NOT_ACCESSIBLE, {}},
     {"bytes in use inside the prologue", [](Block& b) { putInt32(b, 8, 31); }, PERFDATA_BAD_PROLOGUE, {}},
     {"bytes in use negative", [](Block& b) { putInt32(b, 8, -1); }, PERFDATA_BAD_PROLOGUE, {}},
+    {"counters kept outside the block", [](Block& b) { putInt32(b, 12, 3880); }, PERFDATA_INCOMPLETE, {}},
     {"bytes in use end before the last entry", [](Block& b) { putInt32(b, 8, 12000); }, PERFDATA_BAD_ENTRY, {}},
     {"bytes in use beyond the block", [](Block& b) { putInt32(b, 8, 0x7fffffff); }, PERFDATA_OK, ALL_FOUR},
     {"entries inside the prologue", [](Block& b) { putInt32(b, 24, 16); }, PERFDATA_BAD_PROLOGUE, {}},

@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -39,30 +41,47 @@ const Action* findAction(const char* word)
     return nullptr;
 }
 
-// Reads a file, up to limit bytes.  On failure error is errno.
-bool readText(const char* path, std::string& text, int& error, size_t limit)
+// Reads a file, up to limit bytes; more tells whether the file goes on past
+// them.  On failure error is errno.  The file is
+// opened without blocking: a FIFO that nobody writes to (or a terminal) would
+// otherwise hold the open or the read forever; it reads as empty instead.
+bool readText(const char* path, std::string& text, bool& more, int& error, size_t limit)
 {
-    FILE* file = fopen(path, "rb");
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         error = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
         return false;
     }
     text.clear();
     char buffer[4096];
     size_t n;
-    while (text.size() < limit && (n = fread(buffer, 1, std::min(sizeof(buffer), limit - text.size()), file)) > 0) {
+    while (text.size() <= limit &&
+           (n = fread(buffer, 1, std::min(sizeof(buffer), limit + 1 - text.size()), file)) > 0) {
         text.append(buffer, n);
     }
     fclose(file);
+    more = text.size() > limit;
+    if (more) {
+        text.resize(limit);
+    }
     return true;
 }
 
 int signalServer(const char* configPath, const Action& action)
 {
     std::string text;
+    bool more = false;
     int error = 0;
-    if (!readText(configPath, text, error, SIZE_MAX)) {
+    if (!readText(configPath, text, more, error, configurationTextMax)) {
         fprintf(stderr, "fopen(%s): %s\n", configPath, strerror(error));
+        return exitNotSignalled;
+    }
+    if (more) {
+        fprintf(stderr, "error: the configuration file %s is longer than 16 MiB\n", configPath);
         return exitNotSignalled;
     }
     char pidPath[pidFilePathSize];
@@ -78,7 +97,7 @@ int signalServer(const char* configPath, const Action& action)
     }
 
     // A relative path is taken from the current directory, as written.
-    if (!readText(pidPath, text, error, pidTextMax)) {
+    if (!readText(pidPath, text, more, error, pidTextMax)) {
         fprintf(stderr, "fopen(%s): %s\n", pidPath, strerror(error));
         return exitNotSignalled;
     }

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -52,6 +53,7 @@ class WebhaltLinux : public ::testing::Test {
     }
 
     // Runs webhalt with the arguments; its standard output must stay empty.
+    // A run that has not ended within ten seconds is killed and fails.
     Result run(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), WEBHALT_PROGRAM);
@@ -69,7 +71,14 @@ class WebhaltLinux : public ::testing::Test {
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(rc, 0);
         int status = 0;
-        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; i++) {
+            usleep(10000);
+        }
+        if (waitpid(pid, &status, WNOHANG) == 0) {
+            ADD_FAILURE() << "webhalt did not end";
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
         EXPECT_EQ(read(dir / "out"), "");
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(dir / "err")};
     }
@@ -167,6 +176,23 @@ TEST_F(WebhaltLinux, Refusals)
         EXPECT_EQ(result.status, c.status) << c.err;
         EXPECT_EQ(result.err, c.err);
     }
+
+    // A pid file that is a FIFO nobody writes to holds no pid; it must not
+    // hold webhalt either.
+    fs::remove(pidFile);
+    ASSERT_EQ(mkfifo(pidFile.c_str(), 0600), 0);
+    Result result = run({"-f", conf, "-k", "graceful-stop"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "error: could not find pid in " + pidFile + "\n");
+
+    // A configuration larger than any server's (a log file named by mistake,
+    // an endless device) is refused rather than read whole into memory.
+    write("huge.conf", "PidFile \"" + pidFile + "\"\n");
+    fs::resize_file(dir / "huge.conf", 16 * 1024 * 1024 + 1);
+    const std::string huge = (dir / "huge.conf").string();
+    result = run({"-f", huge, "-k", "graceful-stop"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "error: the configuration file " + huge + " is longer than 16 MiB\n");
 }
 
 } // namespace

@@ -166,6 +166,8 @@ TEST_F(WebhaltWin32, SignallingFailures)
         {"Listen 80\n", nullptr, L"shutdown", 1, "error: could not find PidFile directive in " + utf8(conf) + "\n"},
         {"PidFile " + std::string(261, 'p') + "\n", nullptr, L"shutdown", refused,
          "error: the PidFile path in " + utf8(conf) + " is longer than 260 characters\n"},
+        {directive + std::string(16 * 1024 * 1024, '#'), nullptr, L"shutdown", 1,
+         "error: the configuration file " + utf8(conf) + " is longer than 16 MiB\n"},
         {directive, nullptr, L"shutdown", 1, "_wfsopen(" + pidFile + "): 2\n"},
         {directive, "pid 1234\n", L"shutdown", 1, "error: could not find pid in " + pidFile + "\n"},
         {directive, "4000000\n", L"shutdown", 1, "OpenEvent(ap4000000_shutdown): 2\n"},

@@ -56,8 +56,9 @@ void toBackslashes(wchar_t* path)
 }
 
 // Reads a file, up to limit bytes, as wide text: UTF-8 where the bytes are valid UTF-8,
-// else the ANSI code page.  On failure error is the system error.
-bool readText(const wchar_t* path, std::wstring& text, DWORD& error, size_t limit)
+// else the ANSI code page; more tells whether the file goes on past them.  On
+// failure error is the system error.
+bool readText(const wchar_t* path, std::wstring& text, bool& more, DWORD& error, size_t limit)
 {
     FILE* file = _wfsopen(path, L"rb", _SH_DENYWR);
     if (file == nullptr) {
@@ -67,10 +68,15 @@ bool readText(const wchar_t* path, std::wstring& text, DWORD& error, size_t limi
     std::string bytes;
     char buffer[4096];
     size_t n;
-    while (bytes.size() < limit && (n = fread(buffer, 1, std::min(sizeof(buffer), limit - bytes.size()), file)) > 0) {
+    while (bytes.size() <= limit &&
+           (n = fread(buffer, 1, std::min(sizeof(buffer), limit + 1 - bytes.size()), file)) > 0) {
         bytes.append(buffer, n);
     }
     fclose(file);
+    more = bytes.size() > limit;
+    if (more) {
+        bytes.resize(limit);
+    }
     text.clear();
     if (bytes.empty()) {
         return true;
@@ -96,9 +102,14 @@ int signalServer(const wchar_t* configuration, const wchar_t* action)
     wcscpy(configPath, configuration); // the command line's length was checked
     toBackslashes(configPath);
     std::wstring text;
+    bool more = false;
     DWORD error = 0;
-    if (!readText(configPath, text, error, SIZE_MAX)) {
+    if (!readText(configPath, text, more, error, configurationTextMax)) {
         report(L"_wfsopen(%ls): %lu\n", configPath, error);
+        return exitNotSignalled;
+    }
+    if (more) {
+        report(L"error: the configuration file %ls is longer than 16 MiB\n", configPath);
         return exitNotSignalled;
     }
     wchar_t pidPath[pidFilePathSize];
@@ -115,7 +126,7 @@ int signalServer(const wchar_t* configuration, const wchar_t* action)
 
     // A relative path is taken from the current directory, as written.
     toBackslashes(pidPath);
-    if (!readText(pidPath, text, error, pidTextMax)) {
+    if (!readText(pidPath, text, more, error, pidTextMax)) {
         report(L"_wfsopen(%ls): %lu\n", pidPath, error);
         return exitNotSignalled;
     }
