@@ -11,8 +11,8 @@ constexpr int DLPI_MAC_LENGTH = 6;
 // Copies the first DLPI_MAC_LENGTH bytes of the address that the control
 // part `reply` of `length` bytes carries into mac, and answers
 // DLPI_MAC_LENGTH.  Answers -1, leaving mac alone, when the reply is not a
-// bind acknowledgement, reports an address longer than DLPI_MAX_DLSAP_LENGTH,
-// or places the address outside what arrived.
+// whole bind acknowledgement, reports an address longer than
+// DLPI_MAX_DLSAP_LENGTH, or places the address outside what arrived.
 int dlpi_bindAckAddress(const char* reply, int length, unsigned char* mac);
 
 #endif
