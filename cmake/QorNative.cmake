@@ -31,7 +31,7 @@ if(BUILD_TESTING AND WIN32)
   # prefix, which must not race between tests that run in parallel.
   add_test(NAME wine.prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot -i)
   set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-elseif(BUILD_TESTING)
+elseif(BUILD_TESTING AND NOT QOR_FUZZ)
   find_package(GTest REQUIRED)
   find_file(QOR_JUNIT_JAR junit-platform-console-standalone.jar PATHS /usr/share/java REQUIRED)
 endif()
@@ -55,7 +55,7 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(QOR_LIB_DIR ${CMAKE_BINARY_DIR}/lib)
 
 # Bounded buffers that cut long texts are the design here, not an accident.
-add_compile_options(-Wall -Wextra -Wno-format-truncation)
+add_compile_options(-Wall -Wextra $<$<CXX_COMPILER_ID:GNU>:-Wno-format-truncation>)
 # Warnings stop the build only where we choose so (the presets and CI): a
 # packager's build with another compiler must not fail on a new warning.
 if(QOR_WERROR)
@@ -164,4 +164,38 @@ function(add_java_test name)
                      --fail-if-no-tests --disable-banner --details=tree --disable-ansi-colors)
     set_tests_properties(${name}.${short} PROPERTIES ENVIRONMENT "${QOR_JAVA_TEST_ENV}")
   endforeach()
+endfunction()
+
+# add_fuzz_harness(<name> SOURCES <files...> [LIBS <libs...>] CORPUS <dir> [DICT <file>])
+# A libFuzzer harness (fuzz preset only; the preset compiles all code with
+# -fsanitize=fuzzer-no-link and the sanitizers, the harness adds the fuzzer's
+# main).  CTest runs it once over every file of its seed corpus, so an input
+# committed there that crashes fails the tests; ./run fuzz reads the list of
+# harnesses, corpora and dictionaries from fuzz-harnesses.txt in the build.
+function(add_fuzz_harness name)
+  cmake_parse_arguments(ARG "" "CORPUS;DICT" "SOURCES;LIBS" ${ARGN})
+  if(NOT QOR_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_include_directories(${name} PRIVATE ${JNI_INCLUDE_DIRS} ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  get_filename_component(corpus ${ARG_CORPUS} ABSOLUTE)
+  set(dict "")
+  if(ARG_DICT)
+    get_filename_component(dict ${ARG_DICT} ABSOLUTE)
+  endif()
+  # -runs=0: the corpus is executed once, nothing is mutated or written.
+  add_test(NAME fuzz.${name} COMMAND ${name} -runs=0 ${corpus})
+  set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz)
+  set_property(GLOBAL APPEND PROPERTY QOR_FUZZ_HARNESSES "${name}\t$<TARGET_FILE:${name}>\t${corpus}\t${dict}")
+endfunction()
+
+# write_fuzz_manifest(): one line per harness: name, program, corpus, dictionary.
+function(write_fuzz_manifest)
+  get_property(lines GLOBAL PROPERTY QOR_FUZZ_HARNESSES)
+  list(JOIN lines "\n" text)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz-harnesses.txt CONTENT "${text}\n")
 endfunction()

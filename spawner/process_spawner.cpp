@@ -5,13 +5,7 @@
 //
 // The library starts this program with the environment and the working
 // directory the child is to have, and waits on the named pipe for it.  The
-// request read from the pipe holds, little-endian and unpadded: the handle of
-// the library's process (valid here), the child's standard input, output and
-// error handles (inheritable here, 0 for none), all 8 bytes wide; the
-// creation flags and the length of the command line, 4 bytes each; then the
-// command line without its terminator.  The reply is the child's process
-// handle made valid in the library's process (8 bytes) and the child's id
-// (4 bytes), or 0 and the Windows error code of the failed start.
+// request and the reply are laid out as spawner_layout.h says.
 #include "common/win32.h"
 #include "spawner/spawner_wire.h"
 
@@ -30,13 +24,8 @@ HANDLE asHandle(uint64_t value)
 
 bool writeReply(HANDLE pipe, uint64_t handle, DWORD value)
 {
-    unsigned char reply[12];
-    for (int i = 0; i < 8; i++) {
-        reply[i] = static_cast<unsigned char>(handle >> (8 * i));
-    }
-    for (int i = 0; i < 4; i++) {
-        reply[8 + i] = static_cast<unsigned char>(value >> (8 * i));
-    }
+    unsigned char reply[SPAWNER_REPLY_SIZE];
+    spawner_putReply(SpawnerReply{handle, value}, reply);
     DWORD written = 0;
     return WriteFile(pipe, reply, sizeof(reply), &written, nullptr) && written == sizeof(reply);
 }
@@ -57,15 +46,15 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    unsigned char header[40];
+    unsigned char header[SPAWNER_REQUEST_HEADER_SIZE];
     if (!readFully(pipe.get(), header, sizeof(header))) {
         return 1;
     }
-    unique_handle server(asHandle(little(header, 8)));
-    HANDLE streams[3] = {asHandle(little(header + 8, 8)), asHandle(little(header + 16, 8)),
-                         asHandle(little(header + 24, 8))};
-    auto flags = static_cast<DWORD>(little(header + 32, 4));
-    auto length = static_cast<DWORD>(little(header + 36, 4));
+    SpawnerRequest request = spawner_getRequest(header);
+    unique_handle server(asHandle(request.server));
+    HANDLE streams[3] = {asHandle(request.streams[0]), asHandle(request.streams[1]), asHandle(request.streams[2])};
+    DWORD flags = request.flags;
+    DWORD length = request.commandLength;
     std::vector<char> commandLine(static_cast<size_t>(length) + 1, '\0');
     if (length > 0 && !readFully(pipe.get(), commandLine.data(), length)) {
         return 1;

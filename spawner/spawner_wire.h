@@ -1,10 +1,10 @@
-// Reading the launch request from the pipe: whole reads and little-endian
-// fields, shared by process_spawner and the tests' stand-in for it.
+// Reading the launch request from the pipe in whole reads, shared by
+// process_spawner and the tests' stand-in for it; the bytes are laid out as
+// spawner_layout.h says.
 #pragma once
 
 #include "common/win32.h"
-
-#include <cstdint>
+#include "spawner/spawner_layout.h"
 
 inline bool readFully(HANDLE pipe, void* buffer, DWORD size)
 {
@@ -18,13 +18,4 @@ inline bool readFully(HANDLE pipe, void* buffer, DWORD size)
         done += moved;
     }
     return true;
-}
-
-inline uint64_t little(const unsigned char* bytes, int size)
-{
-    uint64_t value = 0;
-    for (int i = size - 1; i >= 0; i--) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
 }

@@ -2,11 +2,7 @@
 // whole block; every offset the parser answers must lie inside it, 8-aligned,
 // and is read, so that AddressSanitizer sees any reach past the input.
 //
-// Seed: gcsentry/test/fixtures/hsperfdata_g1.bin. By hand:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     gcsentry/fuzz/perfdata_fuzz.cpp gcsentry/perfdata_parse.cpp -o perfdata_fuzz
-//   mkdir -p corpus && cp gcsentry/test/fixtures/hsperfdata_g1.bin corpus/
-//   ./perfdata_fuzz corpus -max_total_time=300
+// Seed corpus: corpus/, a real G1 block.
 #include "gcsentry/perfdata.h"
 
 #include <cstdint>

@@ -5,12 +5,14 @@
 //
 // Each thread has its own pair of DLPI message buffers, so getMacAddrsSun
 // calls on several threads at once do not overwrite each other's messages.
+#include "hostscout/solaris/dlpi_bind_ack.h"
 #include "hostscout/solaris/hostscout.h"
 
 #include "com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -155,17 +157,10 @@ int dlbind(int fd, t_uscalar_t sap, unsigned char* mac)
     if (check_ctrl(DL_BIND_ACK) == STATUS_FAILED) {
         return STATUS_FAILED;
     }
-    dl_bind_ack_t ack;
-    memcpy(&ack, ctl_area, sizeof ack);
     if (isTraceEnabled == 1) {
-        printf("dl_bind: bind_ack->dl_addr_length=%u\n", ack.dl_addr_length);
+        printf("dl_bind: bind_ack->dl_addr_length=%u\n", ctlWord(offsetof(dl_bind_ack_t, dl_addr_length)));
     }
-    if (ack.dl_addr_length > MAX_DLSAP_LENGTH) {
-        return STATUS_FAILED;
-    }
-    // The address must lie inside what arrived, wherever the provider says it is.
-    if (ctl.len < 0 || ack.dl_addr_offset > static_cast<t_uscalar_t>(ctl.len) ||
-        static_cast<t_uscalar_t>(ctl.len) - ack.dl_addr_offset < MAC_LENGTH) {
+    if (dlpi_bindAckAddress(ctl_area, ctl.len, mac) < 0) {
         return STATUS_FAILED;
     }
     if (isTraceEnabled == 1) {
@@ -173,7 +168,6 @@ int dlbind(int fd, t_uscalar_t sap, unsigned char* mac)
                MAC_LENGTH);
         printf("dlbind: mac_length=%i\n", MAC_LENGTH);
     }
-    memcpy(mac, ctl_area + ack.dl_addr_offset, MAC_LENGTH);
     return MAC_LENGTH;
 }
 

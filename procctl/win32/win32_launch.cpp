@@ -9,6 +9,7 @@
 #include "common/win32.h"
 #include "procctl/process_log.h"
 #include "procctl/win32/win32_process.h"
+#include "spawner/spawner_layout.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -248,13 +249,6 @@ static bool waitForSpawner(HANDLE pipe, HANDLE spawner, DWORD* error)
     return false;
 }
 
-static void appendBytes(unsigned char* request, size_t* at, uint64_t value, size_t size)
-{
-    for (size_t i = 0; i < size; i++) {
-        request[(*at)++] = static_cast<unsigned char>(value >> (8 * i));
-    }
-}
-
 static HANDLE launchThroughSpawner(const char* commandLine, int commandLineLength, DWORD priorityClass, char* block,
                                    const char* workingDirectory, const char* const* redirections, DWORD* processId,
                                    DWORD* error)
@@ -337,48 +331,42 @@ static HANDLE launchThroughSpawner(const char* commandLine, int commandLineLengt
         return INVALID_HANDLE_VALUE;
     }
 
-    // The request: four handles of 8 bytes, the creation flags, the length
-    // of the command line and the command line, little-endian, unpadded.
+    // The request: the header, then the command line.
     size_t length = commandLineLength > 0 ? static_cast<size_t>(commandLineLength) : 0;
     size_t available = strlen(commandLine);
     if (length > available) {
         length = available;
     }
-    auto* request = static_cast<unsigned char*>(malloc(40 + length));
+    auto* request = static_cast<unsigned char*>(malloc(SPAWNER_REQUEST_HEADER_SIZE + length));
     if (request == nullptr) {
         *error = ERROR_NOT_ENOUGH_MEMORY;
         DisconnectNamedPipe(pipe.get());
         return INVALID_HANDLE_VALUE;
     }
-    size_t at = 0;
-    appendBytes(request, &at, reinterpret_cast<uintptr_t>(serverThere), 8);
-    for (uint64_t h : remote) {
-        appendBytes(request, &at, h, 8);
-    }
-    appendBytes(request, &at, priorityClass | DETACHED_PROCESS, 4);
+    SpawnerRequest fields = {reinterpret_cast<uintptr_t>(serverThere),
+                             {remote[0], remote[1], remote[2]},
+                             priorityClass | DETACHED_PROCESS,
+                             static_cast<uint32_t>(length)};
+    unsigned char header[SPAWNER_REQUEST_HEADER_SIZE];
+    spawner_putRequest(fields, header);
+    memcpy(request, header, sizeof(header));
     process_log("Sending the command to the process spawner to launch\n");
     process_log("Command (with arguments) sent was: [%s]\n", commandLine);
-    appendBytes(request, &at, length, 4);
-    memcpy(request + at, commandLine, length);
-    bool sent = transferFully(pipe.get(), request, static_cast<DWORD>(40 + length), true, error);
+    memcpy(request + SPAWNER_REQUEST_HEADER_SIZE, commandLine, length);
+    bool sent =
+        transferFully(pipe.get(), request, static_cast<DWORD>(SPAWNER_REQUEST_HEADER_SIZE + length), true, error);
     free(request);
 
     HANDLE child = INVALID_HANDLE_VALUE;
     DWORD value = 0;
     if (sent) {
         process_log("Waiting for child handle data and PID to be returned\n");
-        unsigned char reply[12] = {};
-        if (transferFully(pipe.get(), reply, 8, false, error)) {
-            uint64_t childValue = 0;
-            for (int i = 7; i >= 0; i--) {
-                childValue = (childValue << 8) | reply[i];
-            }
-            child = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(childValue)); // NOLINT(performance-no-int-to-ptr)
-            DWORD unused = 0;
-            if (transferFully(pipe.get(), reply + 8, 4, false, &unused)) {
-                value = static_cast<DWORD>(reply[8]) | static_cast<DWORD>(reply[9]) << 8 |
-                        static_cast<DWORD>(reply[10]) << 16 | static_cast<DWORD>(reply[11]) << 24;
-            }
+        // A reply cut short is a failed launch, never a child without its id.
+        unsigned char bytes[SPAWNER_REPLY_SIZE] = {};
+        if (transferFully(pipe.get(), bytes, sizeof(bytes), false, error)) {
+            SpawnerReply reply = spawner_getReply(bytes);
+            child = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(reply.child)); // NOLINT(performance-no-int-to-ptr)
+            value = reply.value;
         }
     }
     process_log("Launch results retrieved.  Cleaning up.\n");

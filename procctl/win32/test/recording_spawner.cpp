@@ -43,7 +43,7 @@ int main(int argc, char** argv)
     if (pipe == INVALID_HANDLE_VALUE || !readFully(pipe, header, sizeof(header))) {
         return 1;
     }
-    auto length = static_cast<DWORD>(little(header + 36, 4));
+    auto length = static_cast<DWORD>(spawner_getLittle(header + 36, 4));
     std::vector<char> command(length + 1, '\0');
     if (length > 0 && !readFully(pipe, command.data(), length)) {
         return 1;
@@ -56,13 +56,13 @@ int main(int argc, char** argv)
     GetEnvironmentVariableA("QOR_SPAWNER_RECORD", record, MAX_PATH);
     FILE* out = fopen(record, "wb");
     if (out != nullptr) {
-        HANDLE server = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(little(header, 8)));
+        HANDLE server = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(spawner_getLittle(header, 8)));
         fprintf(out, "server %lu\n", static_cast<unsigned long>(GetProcessId(server)));
-        fprintf(out, "stdin %s\nstdout %s\nstderr %s\n", kindOf(little(header + 8, 8)), kindOf(little(header + 16, 8)),
-                kindOf(little(header + 24, 8)));
+        fprintf(out, "stdin %s\nstdout %s\nstderr %s\n", kindOf(spawner_getLittle(header + 8, 8)),
+                kindOf(spawner_getLittle(header + 16, 8)), kindOf(spawner_getLittle(header + 24, 8)));
         fprintf(out, "flags 0x%lx\nlength %lu\ncommand [%s]\nextra %lu\n",
-                static_cast<unsigned long>(little(header + 32, 4)), static_cast<unsigned long>(length), command.data(),
-                static_cast<unsigned long>(available));
+                static_cast<unsigned long>(spawner_getLittle(header + 32, 4)), static_cast<unsigned long>(length),
+                command.data(), static_cast<unsigned long>(available));
         fclose(out);
     }
     unsigned char reply[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0xd2, 0x04, 0, 0};
