@@ -11,4 +11,8 @@ export WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d${QOR_WINEDLLOVERRIDES:+;$QOR_WINEDLLOVERRIDES}"
 unset DISPLAY WAYLAND_DISPLAY
+# Wine maps Windows file names to Unix ones through the locale's character
+# set; without a locale (plain ASCII) a name with accented or Cyrillic letters cannot
+# be created at all.  Windows names are Unicode, so always map through UTF-8.
+export LC_ALL=C.UTF-8
 exec "$WINE" "$@"

@@ -33,7 +33,7 @@ constexpr std::size_t pidTextMax = 128;
 
 // The largest configuration file read: far beyond any server's, and an end
 // to the read when the path names a huge file or a device that never ends.
-constexpr std::size_t configurationTextMax = 16 * 1024 * 1024;
+constexpr std::size_t configurationTextMax = std::size_t{16} * 1024 * 1024;
 
 // Reads one decimal integer, after optional white space and an optional sign,
 // from the start of the text.  False when there is none or it does not fit a
