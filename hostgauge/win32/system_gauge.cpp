@@ -40,7 +40,8 @@ static_assert(sizeof(PDH_HQUERY*) == 8 && sizeof(PDH_HCOUNTER*) == 8, "the array
 static_assert(sizeof(MEMORYSTATUSEX) == 64, "the length GlobalMemoryStatusEx is given");
 
 // The sets built and not yet released.  The lock keeps the list whole when
-// callers on several threads build or release their own sets at once.
+// callers on several threads build or release their own sets at once, and
+// no set is released while a sample of it runs.
 struct LiveSet {
     pdh_query_info_t set;
     LiveSet* next;
@@ -67,17 +68,6 @@ void writeSet(jbyte* bytes, const pdh_query_info_t& set)
 bool sameSet(const pdh_query_info_t& a, const pdh_query_info_t& b)
 {
     return a.query == b.query && a.counters == b.counters && a.n == b.n;
-}
-
-bool isLive(const pdh_query_info_t& set)
-{
-    AcquireSRWLockShared(&liveLock);
-    bool found = false;
-    for (LiveSet* live = liveSets; live != nullptr && !found; live = live->next) {
-        found = sameSet(live->set, set);
-    }
-    ReleaseSRWLockShared(&liveLock);
-    return found;
 }
 
 bool remember(const pdh_query_info_t& set)
@@ -144,6 +134,21 @@ int sample(const pdh_query_info_t& set)
         sum += wholePercent(value.doubleValue);
     }
     return static_cast<int>(sum / set.n);
+}
+
+// A sample of the set, or -1 when it is not live.  The list stays locked
+// for the sample: a copy of the array may release the set on another thread,
+// which then waits instead of closing the query under the sample.
+int sampleLive(const pdh_query_info_t& set)
+{
+    AcquireSRWLockShared(&liveLock);
+    bool found = false;
+    for (LiveSet* live = liveSets; live != nullptr && !found; live = live->next) {
+        found = sameSet(live->set, set);
+    }
+    int result = found ? sample(set) : -1;
+    ReleaseSRWLockShared(&liveLock);
+    return result;
 }
 
 // The localised name at index, or fallback when the system has none.
@@ -218,12 +223,15 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtiliz
     int result = -1;
     if (set.query != nullptr && set.counters != nullptr && path != nullptr &&
         PdhOpenQueryA(nullptr, 0, set.query) == ERROR_SUCCESS) {
+        // Known as live only once built: a stale copy of an array whose
+        // released set had the same addresses cannot release it meanwhile.
+        result = addProcessorCounters(set, path);
         if (remember(set)) {
             writeSet(bytes, set);
-            result = addProcessorCounters(set, path);
             set = {}; // the set belongs to the array now
         } else {
             PdhCloseQuery(*set.query);
+            result = -1;
         }
     }
     free(set.query);
@@ -240,8 +248,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getCpuUtiliza
     if (bytes == nullptr) {
         return -1;
     }
-    pdh_query_info_t set = readSet(bytes);
-    int result = isLive(set) ? sample(set) : -1;
+    int result = sampleLive(readSet(bytes));
     env->ReleaseByteArrayElements(state, bytes, 0);
     return result;
 }

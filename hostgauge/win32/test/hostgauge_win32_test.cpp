@@ -69,6 +69,13 @@ int openQueries()
     return open != nullptr ? open() : -1;
 }
 
+// Calls the stand-in refused for a query or counter that was no longer open.
+int staleHandles()
+{
+    auto stale = procAddress<int (*)()>(GetModuleHandleA("pdh.dll"), "qor_standin_stale_handles");
+    return stale != nullptr ? stale() : -1;
+}
+
 uint32_t processorCount()
 {
     SYSTEM_INFO info;
@@ -182,6 +189,44 @@ TEST_F(CpuUtilization, ArraysWithoutALiveSet)
     EXPECT_EQ(gauge.getCpuUtilization(jni, nullptr, 0, state), -1);
     EXPECT_EQ(openQueries(), 0);
     EXPECT_EQ(jni.unreleased(), 0);
+}
+
+// Copies of an array sampled and finalised on another thread while the
+// owner releases and builds its set again: no query or counter is used
+// after it was closed, and no set is lost.
+TEST_F(CpuUtilization, CopiesUsedOnAnotherThreadWhileTheSetIsRebuilt)
+{
+    ScopedEnv values("QOR_PDH_VALUES", "50");
+    jbyteArray state = jni.byteArray(std::vector<jbyte>(20, 0));
+    std::vector<jbyteArray> copies = {jni.byteArray(std::vector<jbyte>(20, 0)),
+                                      jni.byteArray(std::vector<jbyte>(20, 0))};
+    int staleBefore = staleHandles();
+    ASSERT_EQ(gauge.initCpuUtilization(jni, nullptr, 0, state), 0);
+    std::atomic<bool> stop{false};
+    std::thread user([&] {
+        TestJniEnv env; // a thread's own environment, as in a JVM
+        for (int i = 0; !stop; i++) {
+            for (jbyteArray copy : copies) {
+                gauge.getCpuUtilization(env, nullptr, 0, copy);
+                if (i % 4 == 3) {
+                    gauge.finalizeCpuUtilization(env, nullptr, 0, copy);
+                }
+            }
+        }
+    });
+    for (int i = 0; i < 2000; i++) {
+        std::vector<unsigned char> bytes = jni.primitiveBytes(state);
+        for (jbyteArray copy : copies) {
+            jni.env()->SetByteArrayRegion(copy, 0, 20, reinterpret_cast<const jbyte*>(bytes.data()));
+        }
+        gauge.finalizeCpuUtilization(jni, nullptr, 0, state);
+        gauge.initCpuUtilization(jni, nullptr, 0, state);
+    }
+    stop = true;
+    user.join();
+    gauge.finalizeCpuUtilization(jni, nullptr, 0, state);
+    EXPECT_EQ(staleHandles() - staleBefore, 0) << "queries or counters used after they were closed";
+    EXPECT_EQ(openQueries(), 0);
 }
 
 TEST_F(CpuUtilization, CounterNamesAndFailures)

@@ -9,13 +9,18 @@
 //                   processors after the list read its last value, all 0 when unset
 //   QOR_PDH_NAMES   "de": a German system's names; "fail": the name look-up fails
 //   QOR_PDH_FAIL    "open", "collect", "format", or "add:N" (adding instance N)
-// and two exports of its own tell the tests what it was asked:
-//   qor_standin_added_paths  every counter path added, one a line
-//   qor_standin_open_queries the number of queries open
+// and exports of its own tell the tests what it was asked:
+//   qor_standin_added_paths   every counter path added, one a line
+//   qor_standin_open_queries  the number of queries open
+//   qor_standin_stale_handles calls with a query or counter handle that is
+//                             not (or no longer) open, which it refuses, as
+//                             the system does, instead of using it
+// Like the system's, it may be called on several threads at once.
 #include "common/win32.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,8 +57,10 @@ struct Query {
     std::vector<Counter*> counters;
 };
 
+std::mutex lock;
 std::vector<Query*> queries;
 std::string addedPaths;
+int staleHandles = 0;
 
 std::string environment(const char* name)
 {
@@ -103,6 +110,20 @@ bool knownQuery(const Query* query)
             return true;
         }
     }
+    staleHandles++;
+    return false;
+}
+
+bool knownCounter(const Counter* counter)
+{
+    for (const Query* q : queries) {
+        for (const Counter* c : q->counters) {
+            if (c == counter) {
+                return true;
+            }
+        }
+    }
+    staleHandles++;
     return false;
 }
 
@@ -112,6 +133,7 @@ extern "C" {
 
 __declspec(dllexport) PDH_STATUS WINAPI PdhOpenQueryA(const char* /*source*/, DWORD_PTR /*userData*/, void** query)
 {
+    std::lock_guard<std::mutex> guard(lock);
     if (failing("open")) {
         return PDH_INVALID_HANDLE;
     }
@@ -122,18 +144,22 @@ __declspec(dllexport) PDH_STATUS WINAPI PdhOpenQueryA(const char* /*source*/, DW
 
 __declspec(dllexport) PDH_STATUS WINAPI PdhCloseQuery(void* handle)
 {
+    std::lock_guard<std::mutex> guard(lock);
     auto* query = static_cast<Query*>(handle);
+    if (!knownQuery(query)) {
+        return PDH_INVALID_HANDLE;
+    }
+    for (Counter* counter : query->counters) {
+        delete counter;
+    }
+    delete query;
     for (size_t i = 0; i < queries.size(); i++) {
         if (queries[i] == query) {
-            for (Counter* counter : query->counters) {
-                delete counter;
-            }
-            delete query;
             queries.erase(queries.begin() + static_cast<long>(i));
-            return PDH_OK;
+            break;
         }
     }
-    return PDH_INVALID_HANDLE;
+    return PDH_OK;
 }
 
 __declspec(dllexport) PDH_STATUS WINAPI
@@ -155,6 +181,7 @@ __declspec(dllexport) PDH_STATUS WINAPI
 __declspec(dllexport) PDH_STATUS WINAPI
     PdhAddCounterA(void* handle, const char* path, DWORD_PTR /*userData*/, void** counter)
 {
+    std::lock_guard<std::mutex> guard(lock);
     auto* query = static_cast<Query*>(handle);
     if (!knownQuery(query)) {
         return PDH_INVALID_HANDLE;
@@ -182,6 +209,7 @@ __declspec(dllexport) PDH_STATUS WINAPI
 
 __declspec(dllexport) PDH_STATUS WINAPI PdhCollectQueryData(void* handle)
 {
+    std::lock_guard<std::mutex> guard(lock);
     auto* query = static_cast<Query*>(handle);
     if (!knownQuery(query)) {
         return PDH_INVALID_HANDLE;
@@ -198,8 +226,10 @@ __declspec(dllexport) PDH_STATUS WINAPI PdhCollectQueryData(void* handle)
 __declspec(dllexport) PDH_STATUS WINAPI
     PdhGetFormattedCounterValue(void* handle, DWORD format, DWORD* type, FormattedValue* value)
 {
+    std::lock_guard<std::mutex> guard(lock);
     auto* counter = static_cast<Counter*>(handle);
-    if (format != PDH_FMT_DOUBLE || value == nullptr) {
+    // A counter that was never added (null) is refused too, but is not stale.
+    if (counter == nullptr || !knownCounter(counter) || format != PDH_FMT_DOUBLE || value == nullptr) {
         return PDH_INVALID_HANDLE;
     }
     if (type != nullptr) {
@@ -218,12 +248,20 @@ __declspec(dllexport) PDH_STATUS WINAPI
 
 __declspec(dllexport) const char* qor_standin_added_paths()
 {
+    std::lock_guard<std::mutex> guard(lock);
     return addedPaths.c_str();
 }
 
 __declspec(dllexport) int qor_standin_open_queries()
 {
+    std::lock_guard<std::mutex> guard(lock);
     return static_cast<int>(queries.size());
+}
+
+__declspec(dllexport) int qor_standin_stale_handles()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return staleHandles;
 }
 
 } // extern "C"
