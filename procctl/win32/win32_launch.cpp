@@ -365,10 +365,12 @@ static HANDLE launchThroughSpawner(const char* commandLine, int commandLineLengt
 
     HANDLE child = INVALID_HANDLE_VALUE;
     DWORD value = 0;
+    bool replied = false;
     if (sent) {
         process_log("Waiting for child handle data and PID to be returned\n");
         unsigned char reply[12] = {};
-        if (transferFully(pipe.get(), reply, 8, false, error)) {
+        replied = transferFully(pipe.get(), reply, 8, false, error);
+        if (replied) {
             uint64_t childValue = 0;
             for (int i = 7; i >= 0; i--) {
                 childValue = (childValue << 8) | reply[i];
@@ -387,12 +389,13 @@ static HANDLE launchThroughSpawner(const char* commandLine, int commandLineLengt
                 static_cast<int>(value));
     DisconnectNamedPipe(pipe.get());
 
-    if (!sent || child == INVALID_HANDLE_VALUE) {
+    if (!replied) {
         return INVALID_HANDLE_VALUE;
     }
-    if (child == nullptr) {
-        // A failure must never read as success, even from a spawner that
-        // reports no error code.
+    if (child == nullptr || child == INVALID_HANDLE_VALUE) {
+        // Either way the value is the error of the failed start.  A failure
+        // must never read as success, even from a spawner that reports no
+        // error code.
         *error = value != 0 ? value : ERROR_INVALID_DATA;
         return INVALID_HANDLE_VALUE;
     }
