@@ -9,9 +9,6 @@ import static org.junit.jupiter.api.Assumptions.assumeTrue;
 import com.qor.vt.process.exception.ProcessHasExitedException;
 import com.qor.vt.process.exception.ProcessOpException;
 import com.qor.vt.process.exception.ProcessStillActiveException;
-import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
@@ -28,34 +25,6 @@ import org.junit.jupiter.api.extension.ExtendWith;
 /** What a handle's record knows of its process: its end, its exit code, and its own validity. */
 @ExtendWith(NoChildLeftBehind.class)
 class ProcessRecordTest {
-  private static void awaitProcState(String pid, boolean zombieOrGone) throws Exception {
-    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
-    while (System.nanoTime() < deadline) {
-      String text;
-      try {
-        text = Files.readString(Path.of("/proc", pid, "stat"));
-      } catch (IOException gone) {
-        text = "";
-      }
-      boolean zombie = text.contains(") Z ");
-      if (zombieOrGone ? text.isEmpty() : zombie) {
-        return;
-      }
-      Thread.sleep(5);
-    }
-    throw new AssertionError(pid + (zombieOrGone ? " was not reaped" : " did not end"));
-  }
-
-  /** Waits until the process has ended and nobody has reaped it yet. */
-  private static void awaitZombie(String pid) throws Exception {
-    awaitProcState(pid, false);
-  }
-
-  /** Waits until the process has been reaped (by whoever reaps it). */
-  private static void awaitReaped(String pid) throws Exception {
-    awaitProcState(pid, true);
-  }
-
   @Test
   void anEndSeenWhilePollingComesWithTheExitCode() throws Exception {
     for (int i = 0; i < 60; i++) {
@@ -86,7 +55,7 @@ class ProcessRecordTest {
   void aWaitWithALimitOfZeroOrBelowLooksOnce() throws Exception {
     for (int seconds : new int[] {0, -5}) {
       long handle = Spawn.helper("exit", "4").create();
-      awaitZombie(UnixProcessGlue.id(handle));
+      Spawn.awaitZombie(UnixProcessGlue.id(handle));
       UnixProcessGlue.waitForTerminationWithTimeout(handle, seconds);
       assertEquals(4, UnixProcessGlue.getExitCode(handle));
       UnixProcessGlue.done(handle);
@@ -97,7 +66,7 @@ class ProcessRecordTest {
   void reattachingToAnEndedChildDoesNotReapIt() throws Exception {
     long handle = Spawn.helper("exit", "7").create();
     String pid = UnixProcessGlue.id(handle);
-    awaitZombie(pid);
+    Spawn.awaitZombie(pid);
     assertThrows(ProcessHasExitedException.class, () -> UnixProcessGlue.recreate(pid));
     UnixProcessGlue.waitForTermination(handle);
     assertEquals(7, UnixProcessGlue.getExitCode(handle));
@@ -113,7 +82,7 @@ class ProcessRecordTest {
     detached.detached = true;
     long handle = detached.create();
     UnixProcessGlue.waitForTermination(handle);
-    awaitReaped(UnixProcessGlue.id(handle));
+    Spawn.awaitReaped(UnixProcessGlue.id(handle));
     assertEquals(7, UnixProcessGlue.getExitCode(handle));
     UnixProcessGlue.done(handle);
 
@@ -130,7 +99,7 @@ class ProcessRecordTest {
         UnixProcessGlue.kill(attached);
       }
       UnixProcessGlue.waitForTermination(attached);
-      awaitReaped(pid);
+      Spawn.awaitReaped(pid);
       assertEquals(how.equals("exit") ? 5 : 9, UnixProcessGlue.getExitCode(attached), how);
       UnixProcessGlue.done(attached);
     }
@@ -180,15 +149,9 @@ class ProcessRecordTest {
     record Shared(long handle, String pid, int code, Set<Integer> signals) {}
     List<Shared> shared = new ArrayList<>();
     for (int i = 0; i < 48; i++) {
-      shared.add(new Shared(
-          Spawn.helper("sleep", String.valueOf(50 * (i % 12)), "exit", String.valueOf(i + 1))
-              .create(),
-          null, i + 1, ConcurrentHashMap.newKeySet()));
-    }
-    for (int i = 0; i < shared.size(); i++) {
-      shared.set(i,
-          new Shared(shared.get(i).handle(), UnixProcessGlue.id(shared.get(i).handle()),
-              shared.get(i).code(), shared.get(i).signals()));
+      long h = Spawn.helper("sleep", String.valueOf(50 * (i % 12)), "exit", String.valueOf(i + 1))
+                   .create();
+      shared.add(new Shared(h, UnixProcessGlue.id(h), i + 1, ConcurrentHashMap.newKeySet()));
     }
     long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(2500);
     ExecutorService pool = Executors.newFixedThreadPool(24);

@@ -24,27 +24,6 @@ final class RecordScenarios {
     }
   }
 
-  private static String stat(String pid) throws Exception {
-    Path stat = Path.of("/proc", pid, "stat");
-    try {
-      return Files.readString(stat);
-    } catch (java.io.IOException gone) {
-      return "";
-    }
-  }
-
-  private static void await(String pid, boolean gone) throws Exception {
-    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
-    while (System.nanoTime() < deadline) {
-      String stat = stat(pid);
-      if (gone ? stat.isEmpty() : stat.contains(") Z ")) {
-        return;
-      }
-      Thread.sleep(5);
-    }
-    throw new AssertionError(pid + (gone ? " was not reaped" : " did not end"));
-  }
-
   /** A new child of ours with the given pid (set through ns_last_pid; root, own pid namespace). */
   private static long childWithPid(String pid, String... arguments) throws Exception {
     for (int attempt = 0; attempt < 50; attempt++) {
@@ -71,10 +50,10 @@ final class RecordScenarios {
     quick.detached = true;
     long detached = quick.create();
     String pid = UnixProcessGlue.id(detached);
-    await(pid, true);
+    Spawn.awaitReaped(pid);
     long reuse = childWithPid(pid, "sleep", "300", "exit", "5");
     UnixProcessGlue.kill(detached);
-    await(pid, false);
+    Spawn.awaitZombie(pid);
     out.println("detached-ping=" + UnixProcessGlue.ping(detached));
     UnixProcessGlue.waitForTermination(detached);
     UnixProcessGlue.waitForTerminationWithTimeout(detached, 1);
@@ -89,7 +68,7 @@ final class RecordScenarios {
     long attached = UnixProcessGlue.recreate(otherPid);
     other.waitFor();
     long reuse2 = childWithPid(otherPid, "exit", "6");
-    await(otherPid, false);
+    Spawn.awaitZombie(otherPid);
     out.println("attached-ping=" + UnixProcessGlue.ping(attached));
     UnixProcessGlue.waitForTermination(attached);
     out.println("attached-exit=" + UnixProcessGlue.getExitCode(attached));
@@ -152,7 +131,7 @@ final class RecordScenarios {
         String pid = p.getFileName().toString();
         try {
           if (!pid.equals(self) && Arrays.equals(own, Files.readAllBytes(p.resolve("cmdline")))
-              && !stat(pid).contains(") Z ")) {
+              && !Spawn.stat(pid).contains(") Z ")) {
             live++;
           }
         } catch (java.io.IOException gone) {
