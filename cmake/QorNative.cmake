@@ -133,15 +133,16 @@ function(add_gtest name)
 endfunction()
 
 # add_java_test(<name> SOURCES <files...> CLASSES <fully qualified test classes...>
-#               [NATIVE <library targets...>])
+#               [NATIVE <library targets...>] [LAUNCHER <program target>])
 # Compiles the JUnit 5 test classes against the product classes and runs each
 # class as its own CTest test in a real JVM.  The tests learn the JVM, the
 # class path, the library directory and the helper programs' directory.
 # Every test jar also holds com.qor.vt.testing.Command, which runs a command
 # (a child JVM, a tool) to its end from system properties, so they can
-# start child JVMs of their own.
+# start child JVMs of their own.  With LAUNCHER, each test JVM runs under
+# that program (which takes the command to run as its arguments).
 function(add_java_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;CLASSES;NATIVE" ${ARGN})
+  cmake_parse_arguments(ARG "" "LAUNCHER" "SOURCES;CLASSES;NATIVE" ${ARGN})
   add_jar(${name} SOURCES ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/common/test/java/com/qor/vt/testing/Command.java
           INCLUDE_JARS qor_java ${QOR_JUNIT_JAR}
           OUTPUT_DIR ${CMAKE_BINARY_DIR}/java)
@@ -151,10 +152,15 @@ function(add_java_test name)
   if(ARG_NATIVE)
     add_dependencies(${name} ${ARG_NATIVE})
   endif()
+  set(launcher "")
+  if(ARG_LAUNCHER)
+    set(launcher $<TARGET_FILE:${ARG_LAUNCHER}>)
+    add_dependencies(${name} ${ARG_LAUNCHER})
+  endif()
   foreach(cls IN LISTS ARG_CLASSES)
     string(REGEX REPLACE ".*\\." "" short ${cls})
     add_test(NAME ${name}.${short}
-             COMMAND ${Java_JAVA_EXECUTABLE}
+             COMMAND ${launcher} ${Java_JAVA_EXECUTABLE}
                      -Djava.library.path=${QOR_LIB_DIR}
                      -Dqor.test.java=${Java_JAVA_EXECUTABLE}
                      -Dqor.test.classpath=${cp}

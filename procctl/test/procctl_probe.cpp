@@ -4,10 +4,13 @@
 #include "procctl/process_log.h"
 #include "procctl/process_strutil.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <grp.h>
 #include <jni.h>
 #include <string>
+#include <unistd.h>
 
 static jobjectArray visibleElements(JNIEnv* env, char** array)
 {
@@ -41,6 +44,7 @@ static jbyteArray bytesOf(JNIEnv* env, const char* text)
 extern "C" {
 
 void unix_overrideStartProcessTimeout(int seconds);
+int unix_ExitInfoAvailable(void);
 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_overrideStartTimeout(JNIEnv* /*env*/, jclass /*cls*/,
                                                                                  jint seconds)
@@ -107,5 +111,23 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_logEntryExit(JNIEnv*
     process_log_entry(chars);
     process_log_exit(chars);
     env->ReleaseStringUTFChars(name, chars);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_ProcctlProbe_exitInfoAvailable(JNIEnv* /*env*/, jclass /*cls*/)
+{
+    return unix_ExitInfoAvailable() != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+// The whole process (every thread: the C library applies it to all) takes
+// the user and group for good.  0, or the errno of the failed step.
+JNIEXPORT jint JNICALL Java_com_qor_vt_process_ProcctlProbe_becomeUser(JNIEnv* /*env*/, jclass /*cls*/, jint uid,
+                                                                       jint gid)
+{
+    if (setgroups(0, nullptr) != 0 ||
+        setresgid(static_cast<gid_t>(gid), static_cast<gid_t>(gid), static_cast<gid_t>(gid)) != 0 ||
+        setresuid(static_cast<uid_t>(uid), static_cast<uid_t>(uid), static_cast<uid_t>(uid)) != 0) {
+        return errno;
+    }
+    return 0;
 }
 }

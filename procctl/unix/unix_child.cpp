@@ -634,14 +634,22 @@ UNIX_CHILD_SIDE int unix_childMain(void* arg)
 UNIX_CHILD_SIDE int unix_intermediateMain(void* arg)
 {
     auto* plan = static_cast<ChildPlan*>(arg);
+    // The server's end of the pid channel is closed before the grandchild
+    // copies our descriptors, so only the server holds it.
+    closeFd(plan->pidPipe[0]);
+    closeFd(plan->outcomeReadFd);
     int grandchild = clone(unix_childMain, plan->grandchildStackTop, CLONE_VM | SIGCHLD, plan);
+    closeFd(plan->outcomeFd);
     if (grandchild > 0) {
         raw_syscall(SYS_write, plan->pidPipe[1], reinterpret_cast<long>(&grandchild), sizeof(grandchild));
+        // While we live, the grandchild is our child and nobody else can
+        // reap it, so its pid cannot pass to another process: we end only
+        // once the server has pinned it and says so (or has gone).
+        char done = 0;
+        while (raw_syscall(SYS_read, plan->pidPipe[1], reinterpret_cast<long>(&done), 1) == -EINTR) {
+        }
     }
-    closeFd(plan->pidPipe[0]);
     closeFd(plan->pidPipe[1]);
-    closeFd(plan->outcomeFd);
-    closeFd(plan->outcomeReadFd);
     for (;;) {
         raw_syscall(SYS_exit_group, grandchild > 0 ? 0 : 255);
     }

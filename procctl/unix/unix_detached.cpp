@@ -10,7 +10,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,18 +54,79 @@ static void closeAll(int* fds, int n)
     }
 }
 
-// The grandchild shares the server's memory until it exec's; when it did not
-// exec, the plan may only be released once it has ended.
-static void awaitEnd(int pidfd)
+// Milliseconds a failed spawn waits for its grandchild to end, after the
+// report or the kill, before it gives up on it.
+static constexpr int GRANDCHILD_END_WAIT_MS = 2000;
+
+static long long nowMs()
 {
-    if (pidfd < 0) {
-        return;
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// Whether the grandchild has ended (a zombie has); it then uses nothing of
+// ours any more.
+static bool grandchildEnded(const UnixProcessRecord* record, int waitMs)
+{
+    if (record->pidfd >= 0) {
+        struct pollfd p {
+            record->pidfd, POLLIN, 0
+        };
+        int ready;
+        while ((ready = poll(&p, 1, waitMs)) == -1 && errno == EINTR) {
+        }
+        return ready > 0;
     }
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/%s/stat", record->pid);
+    for (long long deadline = nowMs() + waitMs;;) {
+        char buffer[1024] = {};
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        ssize_t n = fd >= 0 ? read(fd, buffer, sizeof(buffer) - 1) : -1;
+        if (fd >= 0) {
+            close(fd);
+        }
+        const char* end = n > 0 ? strrchr(buffer, ')') : nullptr;
+        unsigned long long startTime = 0;
+        if (end != nullptr) {
+            // Field 22, the start time, comes 20 fields after the state.
+            const char* p = end + 2;
+            for (int field = 3; field < 22 && p != nullptr; field++) {
+                p = strchr(p, ' ');
+                p = p != nullptr ? p + 1 : nullptr;
+            }
+            startTime = p != nullptr ? strtoull(p, nullptr, 10) : 0;
+        }
+        if (end == nullptr || end[2] == 'Z' || end[2] == 'X' || startTime != record->startTime) {
+            return true;
+        }
+        if (nowMs() >= deadline) {
+            return false;
+        }
+        usleep(2000);
+    }
+}
+
+// Reads the grandchild's pid from the intermediate child within the limit:
+// the pid; 0 when the intermediate child ended without starting one; -1 when
+// it did not answer in time (whether it started one is then unknown).
+static int readGrandchildPid(int fd, int timeoutMs)
+{
     struct pollfd p {
-        pidfd, POLLIN, 0
+        fd, POLLIN, 0
     };
-    while (poll(&p, 1, -1) == -1 && errno == EINTR) {
+    int ready;
+    while ((ready = poll(&p, 1, timeoutMs)) == -1 && errno == EINTR) {
     }
+    if (ready <= 0) {
+        return -1;
+    }
+    int grandchild = 0;
+    ssize_t n;
+    while ((n = read(fd, &grandchild, sizeof(grandchild))) == -1 && errno == EINTR) {
+    }
+    return n == sizeof(grandchild) && grandchild > 0 ? grandchild : 0;
 }
 
 int unix_CreateDetachedProcess(const char* executable, char** arguments, char** environment,
@@ -72,7 +137,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
     process_log_entry("unix_CreateDetachedProcess()");
     int result = PROC_SUCCESS;
     int fds[2] = {-1, -1};
-    int pidPipe[2] = {-1, -1};
+    int pidChannel[2] = {-1, -1};
     SpawnPlan plan{};
     char** vector = GenerateCmdLine(arguments, executable);
     if (vector == nullptr) {
@@ -82,7 +147,9 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
         *sysErr = 0;
         result = InitializePipe(fds, sysErr);
     }
-    if (result == PROC_SUCCESS && pipe(pidPipe) != 0) {
+    // The intermediate child sends the grandchild's pid over it, and waits on
+    // it for the server's word that the grandchild is pinned.
+    if (result == PROC_SUCCESS && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
         result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
         closeAll(fds, 2);
     }
@@ -91,51 +158,67 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
                                        stdHandleFiles, mask, group, user, processGroup, 1, sysErr);
         if (result != PROC_SUCCESS) {
             closeAll(fds, 2);
-            closeAll(pidPipe, 2);
+            closeAll(pidChannel, 2);
         }
     }
     if (result == PROC_SUCCESS) {
         plan.child.outcomeFd = fds[1];
         plan.child.outcomeReadFd = fds[0];
-        plan.child.pidPipe[0] = pidPipe[0];
-        plan.child.pidPipe[1] = pidPipe[1];
+        plan.child.pidPipe[0] = pidChannel[0];
+        plan.child.pidPipe[1] = pidChannel[1];
+        int timeoutMs = unix_getStartProcessTimeout() * 1000;
         int child = unix_CloneChild(&plan, unix_intermediateMain);
         if (child == -1) {
             *sysErr = errno;
             closeAll(fds, 2);
-            closeAll(pidPipe, 2);
+            closeAll(pidChannel, 2);
             result = (*sysErr == ENOMEM || *sysErr == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
         } else {
-            close(pidPipe[1]);
-            pidPipe[1] = -1;
-            int grandchild = 0;
-            ssize_t n;
-            do {
-                n = read(pidPipe[0], &grandchild, sizeof(grandchild));
-            } while (n == -1 && errno == EINTR);
-            closeAll(pidPipe, 1);
+            closeAll(pidChannel + 1, 1);
+            int grandchild = readGrandchildPid(pidChannel[0], timeoutMs);
+            if (grandchild > 0) {
+                // Pinned while the intermediate child still holds it (alive or
+                // a zombie nobody else can reap): the pidfd names the program,
+                // however soon it ends.
+                snprintf(record->pid, sizeof(record->pid), "%d", grandchild);
+                record->notChild = 1;
+                unix_PinProcessIdentity(record);
+            } else {
+                while (kill(child, SIGKILL) == -1 && errno == EINTR) {
+                }
+            }
+            char pinned = 1;
+            while (send(pidChannel[0], &pinned, 1, MSG_NOSIGNAL) == -1 && errno == EINTR) {
+            }
+            closeAll(pidChannel, 1);
             while (waitpid(child, nullptr, 0) == -1 && errno == EINTR) {
             }
-            if (n != sizeof(grandchild) || grandchild <= 0) {
-                // No pid came: no program was started, and no pid is recorded
-                // (0 would name the server's own process group).
+            if (grandchild <= 0) {
+                // No pid came: no pid is recorded (0 would name the server's
+                // own process group).  An intermediate child that did not
+                // answer may have started a program all the same, which may
+                // still be running on the plan's stack.
                 closeAll(fds, 2);
                 result = PROC_SYSTEM_ERR;
+                if (grandchild < 0) {
+                    plan.stacks = nullptr;
+                }
             } else {
-                snprintf(record->pid, sizeof(record->pid), "%d", grandchild);
-                unix_PinProcessIdentity(record);
                 *sysErr = 0;
                 result = WaitForExecOutcome(fds, sysErr);
                 if (result == PROC_CREATE_TIMEOUT) {
                     if (record->pidfd >= 0) {
                         unix_pidfd_send_signal(record->pidfd, SIGKILL);
-                    } else {
+                    } else if (!grandchildEnded(record, 0)) {
                         while (kill(grandchild, SIGKILL) == -1 && errno == EINTR) {
                         }
                     }
                 }
-                if (result != PROC_SUCCESS) {
-                    awaitEnd(record->pidfd);
+                // Until its exec the grandchild runs on the plan's stack in
+                // our memory: after a failure it is given a while to end, and
+                // if it has not, its stack stays mapped for good.
+                if (result != PROC_SUCCESS && !grandchildEnded(record, GRANDCHILD_END_WAIT_MS)) {
+                    plan.stacks = nullptr;
                 }
             }
         }

@@ -36,10 +36,18 @@ struct UnixProcessRecord {
     // where the kernel has them, else the process's start time.
     int pidfd;
     unsigned long long startTime;
-    // Set once waitpid has reaped the process: the pid is free for reuse.
+    // Set once this record has reaped its child (or learnt that somebody
+    // else did): the pid is free for reuse and never used again.
     std::atomic<int> reaped;
     // Signalled when the waiter count drops to 0.
     pthread_cond_t waitersDone;
+    // 1 for a process that is not the server's child (detached, re-attached,
+    // the server itself): it is never waited for, only watched, so no child
+    // of the server that took over its pid is ever reaped through it.
+    int notChild;
+    // 1 once the exit code is known; for a process that is not our child,
+    // only when the kernel kept its status behind the pidfd.
+    int exitKnown;
 };
 
 extern "C" {
@@ -80,4 +88,10 @@ JNIEXPORT UnixProcessRecord* unix_NewProcessRecord(void);
 JNIEXPORT void unix_FreeProcessRecord(UnixProcessRecord* record);
 // Pins the identity of the process named by the record's pid string.
 JNIEXPORT void unix_PinProcessIdentity(UnixProcessRecord* record);
+// The exit code kept in the record; for a process that is not our child it
+// is learnt once the process has been reaped, where the kernel tells it.
+JNIEXPORT int unix_ReadExitCode(UnixProcessRecord* record);
+// Whether a pidfd tells the exit status of a process once it has been reaped
+// (Linux 6.15); found out once, by the first call (JNI_OnLoad makes it).
+JNIEXPORT int unix_ExitInfoAvailable(void);
 }

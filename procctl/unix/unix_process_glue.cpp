@@ -1,6 +1,7 @@
 // UnixProcessGlue: the Java entry points of process control on Unix.
 #include "com_qor_vt_process_UnixProcessGlue.h"
 #include "procctl/process_error.h"
+#include "procctl/process_handles.h"
 #include "procctl/process_log.h"
 #include "procctl/process_strutil.h"
 #include "procctl/unix/unix_process.h"
@@ -17,21 +18,28 @@ static constexpr size_t CREATE_STRING_SIZE = 3072;
 
 namespace {
 
-UnixProcessRecord* recordOf(jlong handle)
+void destroyRecord(void* record)
 {
-    return static_cast<UnixProcessRecord*>(process_ConvertJlongToPointer(handle));
+    unix_doneWithProcess(static_cast<UnixProcessRecord*>(record));
+    unix_FreeProcessRecord(static_cast<UnixProcessRecord*>(record));
 }
 
-// The record behind a handle; a 0 handle (what a failed create answers)
-// raises the entry point's exception instead of crashing the server.
-UnixProcessRecord* recordOrThrow(JNIEnv* env, jlong handle, const char* text)
-{
-    UnixProcessRecord* record = recordOf(handle);
-    if (record == nullptr) {
-        ThrowException(env, PROC_SYSTEM_ERR, text, 0);
+// The record behind a live handle, in use while this object lives.  Any
+// other number (never issued, already released, 0) raises the entry point's
+// exception instead, and nothing behind it is read.
+class RecordUse {
+  public:
+    RecordUse(JNIEnv* env, jlong handle, const char* text) : use_(handle)
+    {
+        if (record() == nullptr) {
+            ThrowException(env, PROC_SYSTEM_ERR, text, 0);
+        }
     }
-    return record;
-}
+    UnixProcessRecord* record() const { return use_.record<UnixProcessRecord>(); }
+
+  private:
+    ProcessHandleUse use_;
+};
 
 // An exactly sized copy of the converted string, or null for a null Java
 // string.  Sets *failed when memory runs out.
@@ -66,7 +74,12 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
     UnixProcessRecord* record = unix_NewProcessRecord();
     int sysErr = 0;
     int result = PROC_SUCCESS;
-    if (record == nullptr) {
+    // The handle is had before anything is started, so that no process is
+    // left without one.
+    jlong handle = record != nullptr ? process_IssueHandle(record, destroyRecord) : 0;
+    if (handle == 0) {
+        unix_FreeProcessRecord(record);
+        record = nullptr;
         result = PROC_OUT_OF_MEMORY;
     } else {
         bool failed = false;
@@ -121,13 +134,12 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         if (record != nullptr) {
             process_log("Process creation failed.  Please check for the exceptions for exact reason.\n");
             // Java never sees a record whose creation raised an exception.
-            unix_doneWithProcess(record);
-            unix_FreeProcessRecord(record);
+            process_RetireHandle(handle);
         }
         return 0;
     }
     process_log("Created new process.  Process ID for created process: [%d]\n", atoi(record->pid));
-    return process_ConvertPointerTo64(record);
+    return handle;
 }
 
 // Whether a pid string names one process: a decimal number above 0.  0 and
@@ -162,17 +174,24 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_recreate(JNIEnv*
         return 0;
     }
     snprintf(record->pid, sizeof(record->pid), "%s", buffer);
+    // Even the server's own child, re-attached, is only watched: its own
+    // record reaps it.
+    record->notChild = 1;
     unix_PinProcessIdentity(record);
     int sysErr = 0;
     int result = unix_AdoptProcess(record, &sysErr);
+    jlong handle = 0;
+    if (result == PROC_SUCCESS && (handle = process_IssueHandle(record, destroyRecord)) == 0) {
+        result = PROC_OUT_OF_MEMORY;
+        sysErr = ENOMEM;
+    }
     if (result != PROC_SUCCESS) {
         ThrowException(env, static_cast<unsigned int>(result), "Error recreating process object. ", sysErr);
-        unix_doneWithProcess(record);
-        unix_FreeProcessRecord(record);
+        destroyRecord(record);
         return 0;
     }
     process_log("Successfully recreated process [%s]\n", record->pid);
-    return process_ConvertPointerTo64(record);
+    return handle;
 }
 
 JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_createSelf(JNIEnv* env, jclass /*cls*/)
@@ -184,22 +203,27 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_createSelf(JNIEn
         return 0;
     }
     snprintf(record->pid, sizeof(record->pid), "%d", static_cast<int>(getpid()));
+    record->notChild = 1;
     unix_PinProcessIdentity(record);
     int sysErr = 0;
     int result = unix_AdoptProcess(record, &sysErr);
+    jlong handle = 0;
+    if (result == PROC_SUCCESS && (handle = process_IssueHandle(record, destroyRecord)) == 0) {
+        result = PROC_SYSTEM_ERR;
+    }
     if (result != PROC_SUCCESS) {
         ThrowException(env, static_cast<unsigned int>(result), "Error in createSelf. ", sysErr);
-        unix_doneWithProcess(record);
-        unix_FreeProcessRecord(record);
+        destroyRecord(record);
         return 0;
     }
-    return process_ConvertPointerTo64(record);
+    return handle;
 }
 
 JNIEXPORT jstring JNICALL Java_com_qor_vt_process_UnixProcessGlue_id(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_id()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error reading process id. ");
+    RecordUse use(env, handle, "Error reading process id. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return nullptr;
     }
@@ -247,7 +271,8 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
                                                                                   jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_waitForTermination()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error waiting for process to terminate. ");
+    RecordUse use(env, handle, "Error waiting for process to terminate. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return;
     }
@@ -271,7 +296,8 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
                                                                                              jlong handle, jint seconds)
 {
     ProcessTrace trace("UnixProcessGlue_waitForTerminationWithTimeout()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error waiting for process to terminate. ");
+    RecordUse use(env, handle, "Error waiting for process to terminate. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return;
     }
@@ -293,7 +319,8 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
 JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_UnixProcessGlue_ping(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_ping()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error pinging process. ");
+    RecordUse use(env, handle, "Error pinging process. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return JNI_FALSE;
     }
@@ -311,7 +338,8 @@ JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_UnixProcessGlue_ping(JNIEnv* 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_stop(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_stop()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error stopping process. ");
+    RecordUse use(env, handle, "Error stopping process. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return;
     }
@@ -328,7 +356,8 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_stop(JNIEnv* env,
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_kill(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_kill()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error terminating process. ");
+    RecordUse use(env, handle, "Error terminating process. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return;
     }
@@ -343,7 +372,8 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_kill(JNIEnv* env,
 JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_getExitCode()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error getting exitcode. ");
+    RecordUse use(env, handle, "Error getting exitcode. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return 0;
     }
@@ -364,27 +394,35 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEn
         pthread_cond_timedwait(&record->waitersDone, &record->waiterLock, &limit);
     }
     pthread_mutex_unlock(&record->waiterLock);
-    return record->exitCode;
+    return unix_ReadExitCode(record);
 }
 
-JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_done(JNIEnv* /*env*/, jclass /*cls*/, jlong handle)
+JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_done(JNIEnv* env, jclass /*cls*/, jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_done()");
-    UnixProcessRecord* record = recordOf(handle);
+    if (handle == 0) {
+        return;
+    }
+    // Calls still running on the handle finish first: the record goes when
+    // the last of them returns.
+    RecordUse use(env, handle, "Error releasing process object. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return;
     }
     process_log("Deallocating data at: [0x%x], for process: [%s]\n",
                 static_cast<unsigned int>(reinterpret_cast<uintptr_t>(record)), record->pid);
-    unix_doneWithProcess(record);
-    unix_FreeProcessRecord(record);
+    if (process_RetireHandle(handle) == 0) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error releasing process object. ", 0);
+    }
 }
 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_pokeVMThreadDump(JNIEnv* env, jclass /*cls*/,
                                                                                 jlong handle)
 {
     ProcessTrace trace("UnixProcessGlue_pokeVMThreadDump()");
-    UnixProcessRecord* record = recordOrThrow(env, handle, "Error causing JVM dump. ");
+    RecordUse use(env, handle, "Error causing JVM dump. ");
+    UnixProcessRecord* record = use.record();
     if (record == nullptr) {
         return;
     }

@@ -1,6 +1,8 @@
 // Unix side of the diagnostic log: the switches, the pid a forked child must
-// refresh, and the library's JNI_OnLoad, which reads the switches.
+// refresh, and the library's JNI_OnLoad, which reads the switches and finds
+// out what the kernel tells of processes that are not our children.
 #include "procctl/process_log.h"
+#include "procctl/unix/unix_process.h"
 
 #include <cstdlib>
 #include <pthread.h>
@@ -40,5 +42,6 @@ long process_log_pid(void)
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* /*vm*/, void* /*reserved*/)
 {
     process_log_init_dbg();
+    unix_ExitInfoAvailable();
     return JNI_VERSION_1_2;
 }

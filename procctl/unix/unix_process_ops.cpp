@@ -1,13 +1,26 @@
 // Operations on a process record: liveness, adoption, waits, exit code and
-// signals.  The process is named by the record's pid, but every signal and
-// every liveness probe goes through the identity pinned in the record, so a
-// pid that the system has handed to another process is never touched.
+// signals.
+//
+// A record learns the end of its process in one of two ways.  A child of the
+// server is reaped through its own pidfd (waitid(P_PIDFD)), never by pid, and
+// the record is marked ended only together with the status it reaped.  A
+// process that is not our child (detached, re-attached, the server itself)
+// is never waited for: its end is seen on its pidfd, and its exit code read
+// from the pidfd once whoever reaps it has done so (Linux 6.15).  Every
+// signal goes through the pinned identity, so a pid that the system has
+// handed to another process is never touched; a record that pins nothing
+// never signals.
+//
+// Every look at the process, every reap and every signal happens under the
+// record's state lock, so two threads never reap the same child and no
+// signal is sent by pid while another thread reaps that pid.
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
 #include "procctl/process_strutil.h"
 #include "procctl/unix/unix_process.h"
 
 #include "procctl/unix/linux_pidfd.h"
+#include "procctl/unix/linux_raw_syscall.h"
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,11 +30,15 @@
 #include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-// Seconds between pings of a wait with a limit (at most).
+// Seconds between looks of a wait for a process that is not our child and
+// has no pidfd (at most).
 static constexpr int SLEEP_INTERVAL = 2;
+// Milliseconds between looks of a wait for a child of ours without a pidfd.
+static constexpr int CHILD_POLL_MS = 20;
 
 namespace {
 
@@ -78,8 +95,55 @@ bool readStat(int pid, unsigned long long* startTime, char* state)
     return true;
 }
 
-// A process that has ended counts as gone even while it is a zombie that
-// nobody has reaped yet.
+long long nowMs()
+{
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// The record's exit code for a wait status: the status of a normal exit, or
+// the number of the signal that ended the process.
+int exitCodeOf(int status)
+{
+    return (status & 0x7f) == 0 ? (status >> 8) & 0xff : status & 0x7f;
+}
+
+// Reaps a child of ours if it has ended, without blocking: 1 with its wait
+// status, 0 while it runs, -1 with errno (ECHILD: it is not, or no longer,
+// our child).
+int reapChild(UnixProcessRecord* record, int* status)
+{
+    if (record->pidfd >= 0) {
+        siginfo_t info;
+        int rc;
+        do {
+            memset(&info, 0, sizeof(info));
+            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(record->pidfd), &info, WEXITED | WNOHANG);
+        } while (rc == -1 && errno == EINTR);
+        if (rc == 0) {
+            if (info.si_pid == 0) {
+                return 0;
+            }
+            *status = info.si_code == CLD_EXITED ? (info.si_status & 0xff) << 8 : info.si_status & 0x7f;
+            return 1;
+        }
+        if (errno != EINVAL) {
+            return -1;
+        }
+        // A kernel without waits on a pidfd: the child is not reaped, so its
+        // pid is still its own.
+    }
+    int rc;
+    do {
+        rc = waitpid(pidOf(record), status, WNOHANG);
+    } while (rc == -1 && errno == EINTR);
+    return rc > 0 ? 1 : rc;
+}
+
+// Whether a process that is not our child has ended; a zombie counts as
+// ended.  A record that pins nothing cannot tell its process from a
+// newcomer, and counts it as ended too.
 bool hasEnded(UnixProcessRecord* record)
 {
     if (record->pidfd >= 0) {
@@ -90,69 +154,159 @@ bool hasEnded(UnixProcessRecord* record)
     }
     unsigned long long startTime = 0;
     char state = 0;
-    if (!readStat(pidOf(record), &startTime, &state)) {
+    if (record->startTime == 0 || !readStat(pidOf(record), &startTime, &state)) {
         return true;
     }
-    return state == 'Z' || state == 'X' || (record->startTime != 0 && startTime != record->startTime);
+    return state == 'Z' || state == 'X' || startTime != record->startTime;
 }
 
 // Sends sig (0 probes) to the record's own process: 0, or -1 with errno
-// (ESRCH once the process has ended, whoever has its pid now).
-int signalProcess(UnixProcessRecord* record, int sig)
+// (ESRCH once the process has ended, whoever has its pid now).  Under the
+// state lock.
+int signalLocked(UnixProcessRecord* record, int sig)
 {
-    int pid = pidOf(record);
-    if (pid <= 0 || record->reaped != 0) {
-        errno = ESRCH;
-        return -1;
-    }
-    if ((sig == 0 || record->pidfd < 0) && hasEnded(record)) {
-        errno = ESRCH;
-        return -1;
-    }
     int rc;
+    if (pidOf(record) <= 0 || record->reaped != 0) {
+        errno = ESRCH;
+        return -1;
+    }
+    if (record->pidfd >= 0) {
+        do {
+            rc = unix_pidfd_send_signal(record->pidfd, sig);
+        } while (rc == -1 && errno == EINTR);
+        return rc;
+    }
+    // Without a pidfd the pid is still the process's own only while it is
+    // our unreaped child, or while its start time matches.
+    if (record->notChild != 0 && hasEnded(record)) {
+        errno = ESRCH;
+        return -1;
+    }
     do {
-        rc = record->pidfd >= 0 ? unix_pidfd_send_signal(record->pidfd, sig) : kill(pid, sig);
+        rc = kill(pidOf(record), sig);
     } while (rc == -1 && errno == EINTR);
     return rc;
 }
 
-// Sleeps up to `seconds`, or less when the process ends first.
-void sleepUntilEnd(UnixProcessRecord* record, int seconds)
+int signalProcess(UnixProcessRecord* record, int sig)
 {
-    if (record->pidfd < 0) {
-        sleep(static_cast<unsigned int>(seconds));
+    StateLock lock(record);
+    return signalLocked(record, sig);
+}
+
+// Reads the exit code of a process that is not our child from its pidfd,
+// once it has been reaped.  Under the state lock.
+void learnExitCode(UnixProcessRecord* record)
+{
+    if (record->exitKnown != 0 || record->pidfd < 0 || unix_ExitInfoAvailable() == 0) {
         return;
     }
-    struct timespec start {};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    long remaining = seconds * 1000L;
-    while (remaining > 0) {
-        struct pollfd p {
-            record->pidfd, POLLIN, 0
-        };
-        int ready = poll(&p, 1, static_cast<int>(remaining));
-        if (ready != -1 || errno != EINTR) {
-            return;
-        }
-        struct timespec now {};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        remaining = seconds * 1000L - ((now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L);
+    unix_pidfd_info info{};
+    info.mask = UNIX_PIDFD_INFO_EXIT;
+    if (ioctl(record->pidfd, UNIX_PIDFD_GET_INFO, &info) == 0 && (info.mask & UNIX_PIDFD_INFO_EXIT) != 0) {
+        record->exitCode = exitCodeOf(info.exit_code);
+        record->exitKnown = 1;
     }
 }
 
-// Records the end of a reaped child.
-void recordExit(UnixProcessRecord* record, int status)
+// One look at the process, without blocking, and what it tells the record:
+// the end (with the reaped status, or what can be known of a process that
+// is not our child) or that the process runs.  A process that is still
+// running but may not be signalled is a failure (10 with the system error),
+// as a probe with signal 0 finds.  Under the state lock.
+int lookLocked(UnixProcessRecord* record, int* sysErr)
 {
-    if ((status & 0xff) == 0) {
-        record->exitCode = (status >> 8) & 0xff;
+    *sysErr = 0;
+    if (record->state == 0) {
+        return PROC_SUCCESS;
+    }
+    if (pidOf(record) <= 0) {
+        // Never spawned: there is no process (and waitpid(0) would take any child).
         record->state = 0;
-        record->reaped = 1;
-    } else if (((status >> 8) & 0xff) == 0) {
-        record->exitCode = status & 0x7f;
+        return PROC_SUCCESS;
+    }
+    if (record->notChild == 0) {
+        int status = 0;
+        int reaped = reapChild(record, &status);
+        if (reaped == 1) {
+            record->exitCode = exitCodeOf(status);
+            record->exitKnown = 1;
+            record->reaped = 1;
+            record->state = 0;
+            return PROC_SUCCESS;
+        }
+        if (reaped == -1 && errno != ECHILD) {
+            *sysErr = errno;
+            return PROC_SYSTEM_ERR;
+        }
+        if (reaped == -1) {
+            // Somebody else reaped it (or it never was ours): from now on it
+            // is watched like any process that is not our child.
+            record->notChild = 1;
+        }
+    }
+    bool ended = record->notChild != 0 && hasEnded(record);
+    if (!ended) {
+        int probe = signalLocked(record, 0);
+        int probeErr = probe == 0 ? 0 : errno;
+        process_log("In Ping NOEXIT Handler.  Kill [with sig 0] returned: [%d].  Errno: [%d]\n", probe, probeErr);
+        if (probe != 0 && probeErr != ESRCH) {
+            *sysErr = probeErr;
+            return PROC_SYSTEM_ERR;
+        }
+        // A child of ours is ended only once it is reaped.
+        ended = probe != 0 && record->notChild != 0;
+    }
+    if (ended) {
         record->state = 0;
-        record->reaped = 1;
+        learnExitCode(record);
     } else {
         record->state = 1;
+    }
+    return PROC_SUCCESS;
+}
+
+int look(UnixProcessRecord* record, int* sysErr)
+{
+    StateLock lock(record);
+    return lookLocked(record, sysErr);
+}
+
+// Waits up to ms milliseconds (-1: without limit) for a change worth another
+// look, or less when the process ends first.
+void awaitChange(UnixProcessRecord* record, long long ms)
+{
+    int pidfd;
+    int notChild;
+    {
+        StateLock lock(record);
+        pidfd = record->pidfd;
+        notChild = record->notChild;
+    }
+    if (pidfd < 0) {
+        long long nap = notChild != 0 ? SLEEP_INTERVAL * 1000LL : CHILD_POLL_MS;
+        if (ms >= 0 && ms < nap) {
+            nap = ms;
+        }
+        struct timespec pause {
+            static_cast<time_t>(nap / 1000), static_cast<long>(nap % 1000) * 1000000L
+        };
+        nanosleep(&pause, nullptr);
+        return;
+    }
+    // The pidfd stays open while the record is in use.
+    long long deadline = ms < 0 ? -1 : nowMs() + ms;
+    for (;;) {
+        long long left = deadline < 0 ? -1 : deadline - nowMs();
+        if (deadline >= 0 && left < 0) {
+            left = 0;
+        }
+        struct pollfd p {
+            pidfd, POLLIN, 0
+        };
+        if (poll(&p, 1, static_cast<int>(left > 0x7fffffff ? 0x7fffffff : left)) != -1 || errno != EINTR) {
+            return;
+        }
     }
 }
 
@@ -189,6 +343,8 @@ void unix_PinProcessIdentity(UnixProcessRecord* record)
     if (pid <= 0 || record->pidfd >= 0) {
         return;
     }
+    // Running until a look at the process finds otherwise.
+    record->state = 1;
     record->pidfd = unix_pidfd_open(pid);
     if (record->pidfd < 0) {
         char state = 0;
@@ -199,56 +355,12 @@ void unix_PinProcessIdentity(UnixProcessRecord* record)
 int unix_PingProcess(UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_PingProcess()");
-    int pid = pidOf(record);
-    int status = 0;
-    int waitResult;
-    do {
-        process_log("In ping, checking process: [%d]\n", pid);
-        errno = 0;
-        // A reaped child's pid may already belong to another child of the
-        // server: it is not waited for again.
-        if (pid <= 0 || record->reaped != 0) {
-            errno = ECHILD;
-            waitResult = -1;
-        } else {
-            waitResult = waitpid(pid, &status, WNOHANG);
-        }
-    } while (waitResult == -1 && errno == EINTR);
-    int err = errno;
-    *sysErr = err;
-    if (err == 0 && waitResult == -1) {
-        process_log("Screwball case on Linux.  No error, yet waitpid returned -1\n");
-    }
-
-    int result;
-    if (waitResult == pid && pid > 0) {
-        StateLock lock(record);
-        recordExit(record, status);
-        *sysErr = 0;
-        result = PROC_SUCCESS;
-    } else if (waitResult == 0 || (waitResult == -1 && (err == ECHILD || err == 0))) {
-        int probe = signalProcess(record, 0);
-        int probeErr = probe == 0 ? 0 : errno;
-        process_log("In Ping NOEXIT Handler.  Kill [with sig 0] returned: [%d].  Errno: [%d]\n", probe, probeErr);
-        if (probe != 0 && probeErr != ESRCH) {
-            *sysErr = probeErr;
-            process_log("Exiting unix_PingProcess with PROC_SYSTEM_ERR.  Errno: [%d].  waitResult: [%d]\n", probeErr,
-                        waitResult);
-            result = PROC_SYSTEM_ERR;
-        } else {
-            if (pthread_mutex_trylock(&record->stateLock) == 0) {
-                record->state = probe == 0 ? 1 : 0;
-                *sysErr = 0;
-                pthread_mutex_unlock(&record->stateLock);
-            }
-            process_log("Exiting unix_PingProcess with PROC_SUCCESS\n");
-            result = PROC_SUCCESS;
-        }
+    process_log("In ping, checking process: [%d]\n", pidOf(record));
+    int result = look(record, sysErr);
+    if (result == PROC_SUCCESS) {
+        process_log("Exiting unix_PingProcess with PROC_SUCCESS\n");
     } else {
-        process_log(
-            "Exiting unix_PingProcess with PROC_SYSTEM_ERR with no conditions met.  Errno: [%d].  waitResult: [%d]\n",
-            err, waitResult);
-        result = PROC_SYSTEM_ERR;
+        process_log("Exiting unix_PingProcess with PROC_SYSTEM_ERR.  Errno: [%d].  waitResult: [%d]\n", *sysErr, -1);
     }
     process_log_exit("unix_PingProcess()");
     return result;
@@ -261,7 +373,6 @@ int unix_AdoptProcess(UnixProcessRecord* record, int* sysErr)
     int result = unix_PingProcess(record, sysErr);
     if (result == PROC_SUCCESS) {
         *sysErr = 0;
-        StateLock lock(record);
         result = record->state == 1 ? PROC_SUCCESS : PROC_HAS_EXITED;
     }
     process_log_exit("unix_AdoptProcess()");
@@ -271,45 +382,19 @@ int unix_AdoptProcess(UnixProcessRecord* record, int* sysErr)
 int unix_WaitForProcessTermination(UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_WaitForTermination()");
-    int pid = pidOf(record);
-    process_log("In wait for termination, check process (PID):  [%d]\n", pid);
-    int status = 0;
-    int waitResult;
-    do {
-        if (pid <= 0 || record->reaped != 0) {
-            errno = ECHILD;
-            waitResult = -1;
-        } else {
-            waitResult = waitpid(pid, &status, 0);
-        }
-        process_log("In wait for termination.  Wait over for process (PID): [%d].  Errno: [%d].  WaitResult: [%d]\n",
-                    pid, errno, waitResult);
-    } while (waitResult == -1 && errno == EINTR);
-
+    process_log("In wait for termination, check process (PID):  [%d]\n", pidOf(record));
     int result;
-    if (waitResult == pid && pid > 0) {
-        StateLock lock(record);
-        record->exitCode = (status & 0xff) == 0 ? (status >> 8) & 0xff : status & 0x7f;
-        record->state = 0;
-        record->reaped = 1;
-        *sysErr = 0;
-        result = PROC_SUCCESS;
-    } else if (errno == ECHILD) {
-        process_log("In ECHILD Handler for wait for termination.  Recieved ECHILD for process (PID): [%d]\n", pid);
-        result = unix_WaitForProcessTerminationWithTimeout(record, -1, sysErr);
-    } else {
-        *sysErr = errno;
-        result = PROC_SYSTEM_ERR;
+    for (;;) {
+        result = look(record, sysErr);
+        if (result != PROC_SUCCESS || record->state == 0) {
+            break;
+        }
+        awaitChange(record, -1);
     }
+    process_log("In wait for termination.  Wait over for process (PID): [%d].  Errno: [%d].  WaitResult: [%d]\n",
+                pidOf(record), *sysErr, result);
     process_log_exit("unix_WaitForTermination()");
     return result;
-}
-
-// The state, read under the state lock.
-static int stateOf(UnixProcessRecord* record)
-{
-    StateLock lock(record);
-    return record->state;
 }
 
 int unix_WaitForProcessTerminationWithTimeout(UnixProcessRecord* record, int seconds, int* sysErr)
@@ -317,36 +402,29 @@ int unix_WaitForProcessTerminationWithTimeout(UnixProcessRecord* record, int sec
     process_log_entry("unix_WaitForTerminationWithTimeout()");
     *sysErr = 0;
     process_log("In wait for termination with timeout, check process (PID):  [%s]\n", record->pid);
-    int result = PROC_STILL_ACTIVE;
-    if (seconds == -1 || seconds >= 1) {
-        int elapsed = 0;
-        for (;;) {
-            int ping = unix_PingProcess(record, sysErr);
-            if (ping != PROC_SUCCESS) {
-                process_log("unix_PingProcess no longer returning PROC_SUCCESS.  Exiting with Ping Status: [%d]\n",
-                            ping);
-                result = ping;
-                break;
-            }
-            if (stateOf(record) == 0) {
-                result = PROC_SUCCESS;
-                break;
-            }
-            if (seconds != -1 && elapsed >= seconds) {
-                // The limit is over, and the look just taken still saw the
-                // process running.
-                result = PROC_STILL_ACTIVE;
-                break;
-            }
-            int nap = SLEEP_INTERVAL;
-            if (seconds != -1 && seconds - elapsed < nap) {
-                nap = seconds - elapsed;
-            }
-            process_log("Time to sleep: [%d].  Timeout seconds is: [%d].  SLEEP_INTERVAL is: [%d]\n", nap, seconds,
-                        SLEEP_INTERVAL);
-            sleepUntilEnd(record, nap);
-            elapsed += nap;
+    // -1 waits without limit; a limit of 0 or below looks once.
+    long long deadline = seconds == -1 ? -1 : nowMs() + (seconds > 0 ? seconds * 1000LL : 0);
+    int result;
+    for (;;) {
+        result = look(record, sysErr);
+        if (result != PROC_SUCCESS) {
+            process_log("unix_PingProcess no longer returning PROC_SUCCESS.  Exiting with Ping Status: [%d]\n", result);
+            break;
         }
+        if (record->state == 0) {
+            break;
+        }
+        // The limit is over, and the look just taken still saw the process
+        // running.
+        long long left = deadline < 0 ? SLEEP_INTERVAL * 1000LL : deadline - nowMs();
+        if (left <= 0) {
+            result = PROC_STILL_ACTIVE;
+            break;
+        }
+        long long nap = left < SLEEP_INTERVAL * 1000LL ? left : SLEEP_INTERVAL * 1000LL;
+        process_log("Time to sleep: [%d].  Timeout seconds is: [%d].  SLEEP_INTERVAL is: [%d]\n",
+                    static_cast<int>((nap + 999) / 1000), seconds, SLEEP_INTERVAL);
+        awaitChange(record, nap);
     }
     process_log_exit("unix_WaitForTerminationWithTimeout()");
     return result;
@@ -358,38 +436,43 @@ int unix_GetProcessExitCode(UnixProcessRecord* record, int* sysErr)
     *sysErr = 0;
     int result = unix_PingProcess(record, sysErr);
     if (result == PROC_SUCCESS) {
-        result = stateOf(record) != 0 ? PROC_STILL_ACTIVE : PROC_SUCCESS;
+        result = record->state != 0 ? PROC_STILL_ACTIVE : PROC_SUCCESS;
     }
     process_log_exit("unix_GetProcessExitCode()");
     return result;
 }
 
-// Sends sig; a failure to signal counts only while a ping still sees the
-// process running.  A failed ping leaves its own error in sysErr when asked.
-static int signalWhileRunning(UnixProcessRecord* record, int sig, bool keepPingError, int* sysErr)
+int unix_ReadExitCode(UnixProcessRecord* record)
+{
+    StateLock lock(record);
+    if (record->state == 0) {
+        learnExitCode(record);
+    }
+    return record->exitCode;
+}
+
+// Sends sig.  A signal that cannot be sent is a failure unless the process
+// has ended meanwhile (then there is nothing left to signal).
+static int signalWhileRunning(UnixProcessRecord* record, int sig, int* sysErr)
 {
     *sysErr = 0;
     if (signalProcess(record, sig) == 0 || errno == ESRCH) {
         return PROC_SUCCESS;
     }
     int signalErr = errno;
-    int pingErr = 0;
-    if (unix_PingProcess(record, &pingErr) != PROC_SUCCESS) {
-        *sysErr = keepPingError ? pingErr : 0;
+    int lookErr = 0;
+    if (look(record, &lookErr) == PROC_SUCCESS && record->state == 0) {
         return PROC_SUCCESS;
     }
-    if (stateOf(record) != 0) {
-        *sysErr = signalErr;
-        return PROC_SYSTEM_ERR;
-    }
-    return PROC_SUCCESS;
+    *sysErr = signalErr;
+    return PROC_SYSTEM_ERR;
 }
 
 int unix_StopProcess(UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_StopProcess()");
     process_log("Signaling process: %s with SIGTERM\n", record->pid);
-    int result = signalWhileRunning(record, SIGTERM, false, sysErr);
+    int result = signalWhileRunning(record, SIGTERM, sysErr);
     process_log_exit("unix_StopProcess()");
     return result;
 }
@@ -411,7 +494,7 @@ int unix_KillProcess(UnixProcessRecord* record, int* sysErr)
 int unix_GenerateJVMThreadDump(UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_GenerateJVMThreadDump()");
-    int result = signalWhileRunning(record, SIGQUIT, true, sysErr);
+    int result = signalWhileRunning(record, SIGQUIT, sysErr);
     process_log_exit("unix_GenerateJVMThreadDump()");
     return result;
 }
@@ -438,9 +521,62 @@ void unix_doneWithProcess(UnixProcessRecord* record)
 {
     process_log_entry("unix_doneWithProcess()");
     if (record != nullptr) {
+        // A child that has ended is reaped now: nobody could do it later.
+        int sysErr = 0;
+        look(record, &sysErr);
         process_log("Destroying mutex for process (PID): [%s]\n", record->pid);
         pthread_mutex_destroy(&record->stateLock);
         pthread_mutex_destroy(&record->waiterLock);
     }
     process_log_exit("unix_doneWithProcess()");
+}
+
+// ---- Whether a pidfd tells the exit status of a reaped process ----
+
+namespace {
+
+pthread_once_t exitInfoOnce = PTHREAD_ONCE_INIT;
+int exitInfoWorks = 0;
+
+UNIX_CHILD_SIDE int exitAtOnce(void* /*arg*/)
+{
+    for (;;) {
+        raw_syscall(SYS_exit_group, 7);
+    }
+    return 0;
+}
+
+// A child that ends at once with status 7 and is reaped here: its pidfd must
+// then tell 7.  The child shares our memory and runs on a small stack of its
+// own, so the probe costs no copy of the server's page tables.
+void probeExitInfo()
+{
+    alignas(16) static char stack[16384];
+    int pidfd = -1;
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    int pid = clone(exitAtOnce, stack + sizeof(stack), CLONE_VM | CLONE_VFORK | CLONE_PIDFD | SIGCHLD, nullptr, &pidfd);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (pid <= 0) {
+        return;
+    }
+    while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+    }
+    if (pidfd >= 0) {
+        unix_pidfd_info info{};
+        info.mask = UNIX_PIDFD_INFO_EXIT;
+        exitInfoWorks = ioctl(pidfd, UNIX_PIDFD_GET_INFO, &info) == 0 && (info.mask & UNIX_PIDFD_INFO_EXIT) != 0 &&
+                        info.exit_code == 7 << 8;
+        close(pidfd);
+    }
+}
+
+} // namespace
+
+int unix_ExitInfoAvailable(void)
+{
+    pthread_once(&exitInfoOnce, probeExitInfo);
+    return exitInfoWorks;
 }

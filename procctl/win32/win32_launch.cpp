@@ -359,11 +359,13 @@ static HANDLE launchThroughSpawner(const char* commandLine, int commandLineLengt
 
     HANDLE child = INVALID_HANDLE_VALUE;
     DWORD value = 0;
+    bool replied = false;
     if (sent) {
         process_log("Waiting for child handle data and PID to be returned\n");
         // A reply cut short is a failed launch, never a child without its id.
         unsigned char bytes[SPAWNER_REPLY_SIZE] = {};
-        if (transferFully(pipe.get(), bytes, sizeof(bytes), false, error)) {
+        replied = transferFully(pipe.get(), bytes, sizeof(bytes), false, error);
+        if (replied) {
             SpawnerReply reply = spawner_getReply(bytes);
             child = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(reply.child)); // NOLINT(performance-no-int-to-ptr)
             value = reply.value;
@@ -375,12 +377,13 @@ static HANDLE launchThroughSpawner(const char* commandLine, int commandLineLengt
                 static_cast<int>(value));
     DisconnectNamedPipe(pipe.get());
 
-    if (!sent || child == INVALID_HANDLE_VALUE) {
+    if (!replied) {
         return INVALID_HANDLE_VALUE;
     }
-    if (child == nullptr) {
-        // A failure must never read as success, even from a spawner that
-        // reports no error code.
+    if (child == nullptr || child == INVALID_HANDLE_VALUE) {
+        // Either way the value is the error of the failed start.  A failure
+        // must never read as success, even from a spawner that reports no
+        // error code.
         *error = value != 0 ? value : ERROR_INVALID_DATA;
         return INVALID_HANDLE_VALUE;
     }

@@ -5,6 +5,7 @@
 #include "com_qor_vt_process_Win32ProcessGlue.h"
 #include "common/win32.h"
 #include "procctl/process_error.h"
+#include "procctl/process_handles.h"
 #include "procctl/process_log.h"
 #include "procctl/process_strutil.h"
 #include "procctl/win32/win32_process.h"
@@ -23,34 +24,65 @@ static constexpr size_t PID_BUFFER_SIZE = 128;
 static const char* const allocationFailure =
     "Error during allocation of JNI process structures.  The OS refused to allocate more memory.";
 
-static Win32ProcessRecord* newRecord(void)
+static void destroyRecord(void* record)
+{
+    auto* r = static_cast<Win32ProcessRecord*>(record);
+    if (r->processHandle != nullptr && r->processHandle != INVALID_HANDLE_VALUE) {
+        CloseHandle(r->processHandle);
+    }
+    free(r);
+}
+
+// A new record with the handle Java will hold for it (0 when memory runs out).
+static Win32ProcessRecord* newRecord(jlong* handle)
 {
     auto* record = static_cast<Win32ProcessRecord*>(malloc(sizeof(Win32ProcessRecord)));
+    *handle = 0;
     if (record != nullptr) {
         record->processHandle = INVALID_HANDLE_VALUE;
         record->processId = 0;
+        *handle = process_IssueHandle(record, destroyRecord);
+        if (*handle == 0) {
+            free(record);
+            record = nullptr;
+        }
     }
     return record;
 }
 
-// The record's process handle, or null after raising an exception: for a
-// handle of 0, and for the record of a failed launch or bind, whose handle
-// holds the invalid-handle value, which Windows would take for this very
-// process (a kill would end the server).
-static HANDLE usableHandle(JNIEnv* env, jlong handle, const char* text)
-{
-    auto* record = static_cast<Win32ProcessRecord*>(process_ConvertJlongToPointer(handle));
-    if (record == nullptr || record->processHandle == INVALID_HANDLE_VALUE || record->processHandle == nullptr) {
-        ThrowException(env, PROC_SYSTEM_ERR, text, ERROR_INVALID_HANDLE);
-        return nullptr;
+// The record behind a live handle, in use while this object lives.  Any
+// other number (never issued, already released, 0) raises the entry point's
+// exception instead, and nothing behind it is read.
+class RecordUse {
+  public:
+    RecordUse(JNIEnv* env, jlong handle, const char* text) : use_(handle)
+    {
+        if (record() == nullptr) {
+            ThrowException(env, PROC_SYSTEM_ERR, text, ERROR_INVALID_HANDLE);
+        }
     }
-    return record->processHandle;
-}
+    Win32ProcessRecord* record() const { return use_.record<Win32ProcessRecord>(); }
 
-static Win32ProcessRecord* recordOf(jlong handle)
-{
-    return static_cast<Win32ProcessRecord*>(process_ConvertJlongToPointer(handle));
-}
+    // The record's process handle, or null after raising an exception: also
+    // for the record of a failed launch or bind, whose handle holds the
+    // invalid-handle value, which Windows would take for this very process
+    // (a kill would end the server).
+    HANDLE usable(JNIEnv* env, const char* text) const
+    {
+        Win32ProcessRecord* r = record();
+        if (r == nullptr) {
+            return nullptr;
+        }
+        if (r->processHandle == INVALID_HANDLE_VALUE || r->processHandle == nullptr) {
+            ThrowException(env, PROC_SYSTEM_ERR, text, ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        return r->processHandle;
+    }
+
+  private:
+    ProcessHandleUse use_;
+};
 
 // Converts a Java string into the buffer; false when it does not fit whole,
 // so a long name is refused instead of being cut into another one.
@@ -132,7 +164,8 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     char command[COMMAND_BUFFER_SIZE];
     bool commandFits = nativeStringFits(env, commandLine, command, sizeof(command));
 
-    Win32ProcessRecord* record = newRecord();
+    jlong handle = 0;
+    Win32ProcessRecord* record = newRecord(&handle);
     if (record == nullptr) {
         ReleaseCStrArray(environmentArray);
         releaseRedirections();
@@ -152,7 +185,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     if (result != 0) {
         raiseLaunchFailure(env, result);
     }
-    return process_ConvertPointerTo64(record);
+    return handle;
 }
 
 extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recreate(JNIEnv* env, jclass /*cls*/,
@@ -165,7 +198,8 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recr
     }
     char text[PID_BUFFER_SIZE];
     process_GetNativeStringFromJString(env, text, pid, sizeof(text));
-    Win32ProcessRecord* record = newRecord();
+    jlong handle = 0;
+    Win32ProcessRecord* record = newRecord(&handle);
     if (record == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
         return 0;
@@ -183,13 +217,14 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recr
         }
         ThrowException(env, code, "Error recreating/binding to process. ", static_cast<int>(bound));
     }
-    return process_ConvertPointerTo64(record);
+    return handle;
 }
 
 extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_createSelf(JNIEnv* env, jclass /*cls*/)
 {
     ProcessTrace trace("Win32ProcessGlue_createSelf()");
-    Win32ProcessRecord* record = newRecord();
+    jlong handle = 0;
+    Win32ProcessRecord* record = newRecord(&handle);
     if (record == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
         return 0;
@@ -199,23 +234,25 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     if (bound != 0) {
         ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process. ", static_cast<int>(bound));
     }
-    return process_ConvertPointerTo64(record);
+    return handle;
 }
 
 extern "C" JNIEXPORT jstring JNICALL Java_com_qor_vt_process_Win32ProcessGlue_id(JNIEnv* env, jclass /*cls*/,
                                                                                  jlong handle)
 {
     ProcessTrace trace("Win32ProcessGlue_id()");
-    Win32ProcessRecord* record = recordOf(handle);
+    RecordUse use(env, handle, "Error reading process id. ");
+    if (use.record() == nullptr) {
+        return nullptr;
+    }
     char text[PID_BUFFER_SIZE];
-    snprintf(text, sizeof(text), "%d", record != nullptr ? static_cast<int>(record->processId) : 0);
+    snprintf(text, sizeof(text), "%d", static_cast<int>(use.record()->processId));
     return env->NewStringUTF(text);
 }
 
-static bool isSelf(jlong handle)
+static bool isSelf(const RecordUse& use)
 {
-    Win32ProcessRecord* record = recordOf(handle);
-    return record != nullptr && record->processId == GetCurrentProcessId();
+    return use.record() != nullptr && use.record()->processId == GetCurrentProcessId();
 }
 
 extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitForTermination(JNIEnv* env,
@@ -223,14 +260,15 @@ extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitF
                                                                                               jlong handle)
 {
     ProcessTrace trace("Win32ProcessGlue_waitForTermination()");
-    if (isSelf(handle)) {
+    const char* text = "Error waiting for process to terminate. ";
+    RecordUse use(env, handle, text);
+    if (isSelf(use)) {
         ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
         return;
     }
-    HANDLE process = usableHandle(env, handle, "Error waiting for process to terminate. ");
+    HANDLE process = use.usable(env, text);
     if (process != nullptr && WaitForSingleObject(process, INFINITE) == WAIT_FAILED) {
-        ThrowException(env, PROC_SYSTEM_ERR, "Error waiting for process to terminate. ",
-                       static_cast<int>(GetLastError()));
+        ThrowException(env, PROC_SYSTEM_ERR, text, static_cast<int>(GetLastError()));
     }
 }
 
@@ -240,26 +278,27 @@ extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_waitF
                                                                                                          jint seconds)
 {
     ProcessTrace trace("Win32ProcessGlue_waitForTerminationWithTimeout()");
-    if (isSelf(handle)) {
+    const char* text = "Error waiting for process to terminate. ";
+    RecordUse use(env, handle, text);
+    if (isSelf(use)) {
         ThrowException(env, PROC_WAIT_FOR_SELF, "Attempt to wait for self to terminate", 0);
         return;
     }
-    HANDLE process = usableHandle(env, handle, "Error waiting for process to terminate. ");
+    HANDLE process = use.usable(env, text);
     if (process == nullptr) {
         return;
     }
-    // Seconds in milliseconds without overflow; a negative limit polls, and
-    // no finite limit becomes the endless wait.
+    // -1 waits without limit; any other negative limit polls.  Seconds in
+    // milliseconds without overflow; no finite limit becomes the endless wait.
     int64_t milliseconds = seconds < 0 ? 0 : static_cast<int64_t>(seconds) * 1000;
     if (milliseconds >= static_cast<int64_t>(INFINITE)) {
         milliseconds = static_cast<int64_t>(INFINITE) - 1;
     }
-    DWORD outcome = WaitForSingleObject(process, static_cast<DWORD>(milliseconds));
+    DWORD outcome = WaitForSingleObject(process, seconds == -1 ? INFINITE : static_cast<DWORD>(milliseconds));
     if (outcome == WAIT_TIMEOUT) {
-        ThrowException(env, PROC_STILL_ACTIVE, "Error waiting for process to terminate. ", WAIT_TIMEOUT);
+        ThrowException(env, PROC_STILL_ACTIVE, text, WAIT_TIMEOUT);
     } else if (outcome == WAIT_FAILED) {
-        ThrowException(env, PROC_SYSTEM_ERR, "Error waiting for process to terminate. ",
-                       static_cast<int>(GetLastError()));
+        ThrowException(env, PROC_SYSTEM_ERR, text, static_cast<int>(GetLastError()));
     }
 }
 
@@ -267,13 +306,15 @@ extern "C" JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_Win32ProcessGlue_p
                                                                                     jlong handle)
 {
     ProcessTrace trace("Win32ProcessGlue_ping()");
-    HANDLE process = usableHandle(env, handle, "Error pinging process. ");
+    const char* text = "Error pinging process. ";
+    RecordUse use(env, handle, text);
+    HANDLE process = use.usable(env, text);
     if (process == nullptr) {
         return JNI_FALSE;
     }
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process, &exitCode)) {
-        ThrowException(env, PROC_SYSTEM_ERR, "Error pinging process. ", static_cast<int>(GetLastError()));
+        ThrowException(env, PROC_SYSTEM_ERR, text, static_cast<int>(GetLastError()));
         return JNI_FALSE;
     }
     return exitCode == STILL_ACTIVE ? JNI_TRUE : JNI_FALSE;
@@ -281,7 +322,9 @@ extern "C" JNIEXPORT jboolean JNICALL Java_com_qor_vt_process_Win32ProcessGlue_p
 
 static void endProcess(JNIEnv* env, jlong handle, const char* deniedText)
 {
-    HANDLE process = usableHandle(env, handle, "Error stopping process. ");
+    const char* text = "Error stopping process. ";
+    RecordUse use(env, handle, text);
+    HANDLE process = use.usable(env, text);
     if (process == nullptr) {
         return;
     }
@@ -289,7 +332,7 @@ static void endProcess(JNIEnv* env, jlong handle, const char* deniedText)
     if (result == ERROR_ACCESS_DENIED) {
         ThrowException(env, PROC_ACCESS_DENIED, deniedText, static_cast<int>(result));
     } else if (result != 0) {
-        ThrowException(env, PROC_SYSTEM_ERR, "Error stopping process. ", static_cast<int>(result));
+        ThrowException(env, PROC_SYSTEM_ERR, text, static_cast<int>(result));
     }
 }
 
@@ -311,46 +354,48 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qor_vt_process_Win32ProcessGlue_getEx
                                                                                        jlong handle)
 {
     ProcessTrace trace("Win32ProcessGlue_getExitCode()");
-    if (isSelf(handle)) {
+    const char* text = "Error getting exitcode. ";
+    RecordUse use(env, handle, text);
+    if (isSelf(use)) {
         ThrowException(env, PROC_STILL_ACTIVE, "Attempt to get exit code of self", 0);
         return -1;
     }
-    HANDLE process = usableHandle(env, handle, "Error getting exitcode. ");
+    HANDLE process = use.usable(env, text);
     if (process == nullptr) {
         return -1;
     }
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process, &exitCode)) {
-        ThrowException(env, PROC_SYSTEM_ERR, "Error getting exitcode. ", static_cast<int>(GetLastError()));
+        ThrowException(env, PROC_SYSTEM_ERR, text, static_cast<int>(GetLastError()));
         return -1;
     }
     if (exitCode == STILL_ACTIVE) {
         ThrowException(env, PROC_STILL_ACTIVE, "Attempt to get exitcode of active process. ", 0);
     }
-    process_log("ExitCode retrieved for process [%d] was: [%d]\n", static_cast<int>(recordOf(handle)->processId),
+    process_log("ExitCode retrieved for process [%d] was: [%d]\n", static_cast<int>(use.record()->processId),
                 static_cast<int>(exitCode));
     return static_cast<jint>(exitCode);
 }
 
-extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_done(JNIEnv* /*env*/, jclass /*cls*/,
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_done(JNIEnv* env, jclass /*cls*/,
                                                                                 jlong handle)
 {
     ProcessTrace trace("Win32ProcessGlue_done()");
-    Win32ProcessRecord* record = recordOf(handle);
-    if (record == nullptr) {
-        return;
+    // Calls still running on the handle finish first: the record goes when
+    // the last of them returns.
+    if (handle != 0 && process_RetireHandle(handle) == 0) {
+        ThrowException(env, PROC_SYSTEM_ERR, "Error releasing process object. ", ERROR_INVALID_HANDLE);
     }
-    if (record->processHandle != nullptr && record->processHandle != INVALID_HANDLE_VALUE) {
-        CloseHandle(record->processHandle);
-    }
-    free(record);
 }
 
-extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_pokeVMThreadDump(JNIEnv* /*env*/,
-                                                                                            jclass /*cls*/,
-                                                                                            jlong /*handle*/)
+extern "C" JNIEXPORT void JNICALL Java_com_qor_vt_process_Win32ProcessGlue_pokeVMThreadDump(JNIEnv* env, jclass /*cls*/,
+                                                                                            jlong handle)
 {
     ProcessTrace trace("Win32ProcessGlue_pokeVMThreadDump()");
+    RecordUse use(env, handle, "Error causing JVM dump. ");
+    if (use.record() == nullptr) {
+        return;
+    }
     // The virtual machine answers SIGBREAK with a dump of its own threads;
     // the dump is always of this process, whatever the record.
     raise(SIGBREAK);

@@ -1,13 +1,14 @@
 // A stand-in for process_spawner that starts nothing: it writes what it
 // received to the file named by QOR_SPAWNER_RECORD (which it finds in the
 // environment the library generated for it) and answers with a failed
-// launch, error 1234.  The launch tests use it to check the request byte by
-// byte, and how the library reads a failure reply.
+// launch, error 1234 (with a handle of 0, or of the invalid-handle value).  The launch tests use it to check the
+// request byte by byte, and how the library reads a failure reply.
 #include "common/win32.h"
 #include "spawner/spawner_wire.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,12 @@ int main(int argc, char** argv)
                 command.data(), static_cast<unsigned long>(available));
         fclose(out);
     }
-    unsigned char reply[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0xd2, 0x04, 0, 0};
+    // QOR_SPAWNER_REPLY=invalid answers with the invalid-handle value in
+    // place of 0.
+    char how[16] = {0};
+    GetEnvironmentVariableA("QOR_SPAWNER_REPLY", how, sizeof(how) - 1);
+    unsigned char none = strcmp(how, "invalid") == 0 ? 0xff : 0;
+    unsigned char reply[12] = {none, none, none, none, none, none, none, none, 0xd2, 0x04, 0, 0};
     DWORD written = 0;
     WriteFile(pipe, reply, sizeof(reply), &written, nullptr);
     CloseHandle(pipe);

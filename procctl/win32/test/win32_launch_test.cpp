@@ -4,6 +4,7 @@
 // that no child it started is left running.
 #include "com_qor_vt_process_Win32ProcessGlue.h"
 #include "common/test/test_jni_env.h"
+#include "procctl/process_handles.h"
 #include "procctl/win32/test/win32_test_support.h"
 #include "procctl/win32/win32_process.h"
 
@@ -15,6 +16,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using win32test::fileExists;
@@ -70,6 +72,14 @@ std::vector<std::string> leftoverProcesses()
     return found;
 }
 
+// The record behind a live handle.
+Win32ProcessRecord* recordOf(jlong handle)
+{
+    auto* record = static_cast<Win32ProcessRecord*>(process_BeginHandleUse(handle));
+    process_EndHandleUse(handle);
+    return record;
+}
+
 // Puts process_spawner on PATH (the launch finds it by the system's program
 // search) in both the runtime's and the system's copy of the environment.
 void setPath(const std::string& value)
@@ -93,8 +103,8 @@ class Win32Launch : public ::testing::Test {
     {
         // No child may outlive its test.
         for (jlong record : records) {
-            auto* r = static_cast<Win32ProcessRecord*>(reinterpret_cast<void*>(static_cast<uintptr_t>(record)));
-            if (r->processHandle != INVALID_HANDLE_VALUE) {
+            Win32ProcessRecord* r = recordOf(record);
+            if (r != nullptr && r->processHandle != INVALID_HANDLE_VALUE) {
                 EXPECT_EQ(WaitForSingleObject(r->processHandle, 5000), WAIT_OBJECT_0)
                     << "child " << r->processId << " still running";
                 TerminateProcess(r->processHandle, 1);
@@ -189,7 +199,7 @@ TEST_F(Win32Launch, DirectLaunchRunsWithTheServersHandlesAndIgnoresRedirection)
     EXPECT_EQ(Java_com_qor_vt_process_Win32ProcessGlue_getExitCode(jni, nullptr, record), 7);
     EXPECT_EQ(Java_com_qor_vt_process_Win32ProcessGlue_ping(jni, nullptr, record), JNI_FALSE);
 
-    auto* r = static_cast<Win32ProcessRecord*>(reinterpret_cast<void*>(static_cast<uintptr_t>(record)));
+    Win32ProcessRecord* r = recordOf(record);
     EXPECT_EQ(jni.utf8(Java_com_qor_vt_process_Win32ProcessGlue_id(jni, nullptr, record)),
               std::to_string(r->processId));
     EXPECT_EQ(GetProcessId(r->processHandle), r->processId);
@@ -410,9 +420,8 @@ TEST_F(Win32Launch, PriorityValuesMapToClasses)
             std::string file = dir / ("priority-" + std::to_string(priority) + (direct ? "-direct" : "") + ".txt");
             if (direct) {
                 jlong record = create(helperCommand("exit 0"), nullptr, nullptr, priority, nullptr, true);
-                auto* r = static_cast<Win32ProcessRecord*>(reinterpret_cast<void*>(static_cast<uintptr_t>(record)));
                 ASSERT_FALSE(jni.exceptionPending());
-                DWORD seen = GetPriorityClass(r->processHandle);
+                DWORD seen = GetPriorityClass(recordOf(record)->processHandle);
                 Java_com_qor_vt_process_Win32ProcessGlue_waitForTermination(jni, nullptr, record);
                 if (seen != 0) {
                     EXPECT_EQ(seen, win32_PriorityClass(priority)) << priority;
@@ -483,7 +492,7 @@ TEST_F(Win32Launch, StopAndKillWithoutTheRightToEndAreAccessDenied)
 {
     jlong child = create(helperCommand("sleep 60000"), nullptr, nullptr, -1, nullptr, true);
     ASSERT_FALSE(jni.exceptionPending()) << thrown().second;
-    auto* r = static_cast<Win32ProcessRecord*>(reinterpret_cast<void*>(static_cast<uintptr_t>(child)));
+    Win32ProcessRecord* r = recordOf(child);
 
     // A record holding only the narrowest rights of the binding ladder, as
     // a process of another user may grant: it can be pinged, not ended.
@@ -492,7 +501,10 @@ TEST_F(Win32Launch, StopAndKillWithoutTheRightToEndAreAccessDenied)
     limited->processId = r->processId;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), r->processHandle, GetCurrentProcess(), &limited->processHandle,
                                 SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, 0));
-    auto narrow = static_cast<jlong>(reinterpret_cast<uintptr_t>(limited));
+    jlong narrow = process_IssueHandle(limited, [](void* record) {
+        CloseHandle(static_cast<Win32ProcessRecord*>(record)->processHandle);
+        free(record);
+    });
     Java_com_qor_vt_process_Win32ProcessGlue_stop(jni, nullptr, narrow);
     auto [name, message] = thrown();
     EXPECT_EQ(name, "AccessDeniedException");
@@ -552,10 +564,12 @@ volatile sig_atomic_t breakSeen = 0;
 
 TEST_F(Win32Launch, ThreadDumpRaisesBreakAndOnLoadInstallsTheLogoffHandler)
 {
+    jlong self = Java_com_qor_vt_process_Win32ProcessGlue_createSelf(jni, nullptr);
     auto previous = signal(SIGBREAK, [](int) { breakSeen = 1; });
-    Java_com_qor_vt_process_Win32ProcessGlue_pokeVMThreadDump(jni, nullptr, 0);
+    Java_com_qor_vt_process_Win32ProcessGlue_pokeVMThreadDump(jni, nullptr, self);
     signal(SIGBREAK, previous);
     EXPECT_EQ(breakSeen, 1);
+    Java_com_qor_vt_process_Win32ProcessGlue_done(jni, nullptr, self);
 
     EXPECT_EQ(JNI_OnLoad(nullptr, nullptr), 0x00010002);
     EXPECT_TRUE(win32_ConsoleControlHandler(CTRL_LOGOFF_EVENT));
@@ -572,6 +586,62 @@ TEST_F(Win32Launch, EmptyCommandLineThroughTheSpawnerFailsWithoutHanging)
     DWORD result = win32_CreateProcess("", 0, nullptr, nullptr, -1, noRedirections, &pid, &handle, 0);
     EXPECT_NE(result, 0u);
     EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(Win32Launch, HandlesAreCheckedNotTrusted)
+{
+    // Released while another thread waits on it: the release takes effect
+    // when the wait returns, and the wait returns as any other.
+    jlong child = Java_com_qor_vt_process_Win32ProcessGlue_create(
+        jni, nullptr, jni.string(helperCommand("sleep 60000")), nullptr, nullptr, -1, nullptr, JNI_TRUE);
+    ASSERT_FALSE(jni.exceptionPending()) << thrown().second;
+    std::string pid = jni.utf8(Java_com_qor_vt_process_Win32ProcessGlue_id(jni, nullptr, child));
+    std::optional<TestJniEnv::Exception> waitFailure;
+    std::thread waiter([child, &waitFailure] {
+        TestJniEnv own;
+        Java_com_qor_vt_process_Win32ProcessGlue_waitForTermination(own, nullptr, child);
+        waitFailure = own.takeException();
+    });
+    Sleep(100);
+    Java_com_qor_vt_process_Win32ProcessGlue_done(jni, nullptr, child);
+    EXPECT_FALSE(jni.exceptionPending()) << thrown().second;
+    jlong bound = Java_com_qor_vt_process_Win32ProcessGlue_recreate(jni, nullptr, jni.string(pid));
+    records.push_back(bound);
+    Java_com_qor_vt_process_Win32ProcessGlue_kill(jni, nullptr, bound);
+    waiter.join();
+    EXPECT_FALSE(waitFailure.has_value()) << waitFailure->message;
+
+    // Released handles, and numbers that were never handles, are refused
+    // without being read.
+    jlong self = Java_com_qor_vt_process_Win32ProcessGlue_createSelf(jni, nullptr);
+    Java_com_qor_vt_process_Win32ProcessGlue_done(jni, nullptr, self);
+    ASSERT_FALSE(jni.exceptionPending());
+    int local = 0;
+    for (jlong h :
+         {child, self, self + 1, jlong{1}, jlong{-1}, jlong{4096},
+          static_cast<jlong>(reinterpret_cast<uintptr_t>(&local)), static_cast<jlong>(0x8000000000000000ULL)}) {
+        Java_com_qor_vt_process_Win32ProcessGlue_ping(jni, nullptr, h);
+        auto [name, message] = thrown();
+        EXPECT_EQ(name, "ProcessOpException") << h;
+        EXPECT_EQ(message.rfind("Error pinging process.  006: ", 0), 0u) << message;
+        Java_com_qor_vt_process_Win32ProcessGlue_kill(jni, nullptr, h);
+        EXPECT_EQ(thrown().first, "ProcessOpException") << h;
+        Java_com_qor_vt_process_Win32ProcessGlue_id(jni, nullptr, h);
+        EXPECT_EQ(thrown().first, "ProcessOpException") << h;
+        Java_com_qor_vt_process_Win32ProcessGlue_done(jni, nullptr, h);
+        std::tie(name, message) = thrown();
+        EXPECT_EQ(name, "ProcessOpException") << h;
+        EXPECT_EQ(message.rfind("Error releasing process object.  006: ", 0), 0u) << message;
+    }
+}
+
+TEST_F(Win32Launch, AWaitOfMinusOneSecondsHasNoLimit)
+{
+    jlong child = create(helperCommand("sleep 1500 exit 4"), nullptr, nullptr, -1, nullptr, true);
+    ASSERT_FALSE(jni.exceptionPending()) << thrown().second;
+    Java_com_qor_vt_process_Win32ProcessGlue_waitForTerminationWithTimeout(jni, nullptr, child, -1);
+    EXPECT_FALSE(jni.exceptionPending()) << thrown().second;
+    EXPECT_EQ(Java_com_qor_vt_process_Win32ProcessGlue_getExitCode(jni, nullptr, child), 4);
 }
 
 TEST_F(Win32Launch, SpawnerRequestAndFailureReplyAreLaidOutByteForByte)
@@ -598,6 +668,11 @@ TEST_F(Win32Launch, SpawnerRequestAndFailureReplyAreLaidOutByteForByte)
     HANDLE handle = nullptr;
     EXPECT_EQ(win32_CreateProcess("", 0, nullptr, nullptr, 150, nullptr, &pid, &handle, 0), 1234u);
     EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+    // A failure reply whose handle is the invalid-handle value keeps its code too.
+    _putenv_s("QOR_SPAWNER_REPLY", "invalid");
+    EXPECT_EQ(win32_CreateProcess("", 0, nullptr, nullptr, 150, nullptr, &pid, &handle, 0), 1234u);
+    EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+    _putenv_s("QOR_SPAWNER_REPLY", "");
     _putenv_s("QOR_SPAWNER_RECORD", "");
     setPath(spawnerDirectory() + ";" + originalPath);
     seen = readFile(record);

@@ -4,8 +4,9 @@ import com.qor.vt.process.exception.ProcessOpException;
 
 /**
  * Starts and controls operating-system processes on Unix. A handle returned by {@link #create},
- * {@link #recreate} or {@link #createSelf} is released with {@link #done} exactly once, when no
- * other call on it is running.
+ * {@link #recreate} or {@link #createSelf} is released with {@link #done}; calls already running on
+ * it finish first. A released handle, or any number that is not a handle, raises {@link
+ * ProcessOpException}.
  */
 public final class UnixProcessGlue {
   static {
@@ -45,7 +46,7 @@ public final class UnixProcessGlue {
 
   public static native int getExitCode(long handle) throws ProcessOpException;
 
-  public static native void done(long handle);
+  public static native void done(long handle) throws ProcessOpException;
 
   public static native void pokeVMThreadDump(long handle) throws ProcessOpException;
 }

@@ -4,8 +4,9 @@ import com.qor.vt.process.exception.ProcessOpException;
 
 /**
  * Starts and controls operating-system processes on Windows. A handle returned by {@link
- * #create}, {@link #recreate} or {@link #createSelf} is released with {@link #done} exactly once,
- * when no other call on it is running.
+ * #create}, {@link #recreate} or {@link #createSelf} is released with {@link #done}; calls already
+ * running on it finish first. A released handle, or any number that is not a handle, raises {@link
+ * ProcessOpException}.
  */
 public final class Win32ProcessGlue {
   static {
@@ -49,7 +50,7 @@ public final class Win32ProcessGlue {
 
   public static native int getExitCode(long handle) throws ProcessOpException;
 
-  public static native void done(long handle);
+  public static native void done(long handle) throws ProcessOpException;
 
   public static native void pokeVMThreadDump(long handle);
 }

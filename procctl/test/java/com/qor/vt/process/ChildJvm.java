@@ -14,6 +14,7 @@ final class ChildJvm {
   static final String JAVA = System.getProperty("qor.test.java", "java");
   static final String CLASS_PATH = System.getProperty("qor.test.classpath");
   static final String LIB_DIR = System.getProperty("qor.test.libdir");
+  static final String BIN_DIR = System.getProperty("qor.test.bindir");
 
   /**
    * What the child wrote; stdout is decoded byte for byte (ISO-8859-1) so raw bytes stay visible.
@@ -38,8 +39,8 @@ final class ChildJvm {
   static Result run(
       List<String> wrapper, String classPath, Map<String, String> changes, String... args) {
     List<String> command = new ArrayList<>(wrapper);
-    command.addAll(List.of(
-        JAVA, "-cp", classPath, "-Djava.library.path=" + LIB_DIR, ChildMain.class.getName()));
+    command.addAll(List.of(JAVA, "-cp", classPath, "-Djava.library.path=" + LIB_DIR,
+        "-Dqor.test.bindir=" + BIN_DIR, ChildMain.class.getName()));
     command.addAll(List.of(args));
     Map<String, String> env = new HashMap<>();
     for (String name : System.getenv().keySet()) {

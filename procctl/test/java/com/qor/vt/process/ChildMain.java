@@ -34,6 +34,10 @@ public final class ChildMain {
         out.println("ready");
         Thread.sleep(Long.parseLong(args[1]));
       }
+      case "pid-reuse" -> RecordScenarios.pidReuse(out);
+      case "not-permitted" ->
+          RecordScenarios.notPermitted(out, Integer.parseInt(args[1]), Integer.parseInt(args[2]));
+      case "stalled-detached" -> RecordScenarios.stalledDetached(out, args[1]);
       default -> throw new IllegalArgumentException(args[0]);
     }
     out.println("pid=" + ProcessHandle.current().pid());

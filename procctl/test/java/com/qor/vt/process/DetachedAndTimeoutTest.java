@@ -3,11 +3,13 @@ package com.qor.vt.process;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import com.qor.vt.process.exception.CreateProcessTimeoutException;
 import com.qor.vt.process.exception.InvalidExecutableException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Set;
@@ -44,8 +46,11 @@ class DetachedAndTimeoutTest {
     assertEquals(childrenBefore, Spawn.children(), "the intermediate child was reaped");
     UnixProcessGlue.waitForTermination(handle);
     assertFalse(UnixProcessGlue.ping(handle));
-    assertEquals(
-        0, UnixProcessGlue.getExitCode(handle), "the code of a detached program is not learnt");
+    // Its code is known once init has reaped it, where the kernel keeps it.
+    while (Files.exists(Path.of("/proc", pid))) {
+      Thread.sleep(5);
+    }
+    assertEquals(ProcctlProbe.exitInfoAvailable() ? 9 : 0, UnixProcessGlue.getExitCode(handle));
     UnixProcessGlue.done(handle);
 
     Spawn missing = Spawn.helper();
@@ -95,6 +100,59 @@ class DetachedAndTimeoutTest {
               .map(p -> p.getFileName().toString())
               .toList();
       assertEquals(List.of(), clones);
+    }
+  }
+
+  /**
+   * A detached program stuck in the kernel (on a file system that holds its request), where even
+   * SIGKILL cannot end it before the file system answers.
+   */
+  @Test
+  void aChildThatCannotBeKilledHoldsCreateNoLongerThanABoundedWhile() throws Exception {
+    assumeTrue("root".equals(System.getProperty("user.name")) && Files.exists(Path.of("/dev/fuse")),
+        "skipped: mounting a file system that holds requests needs root and /dev/fuse");
+    Path mount = Files.createDirectory(dir.resolve("held"));
+    String stall = System.getProperty("qor.test.bindir") + "/fuse_stall";
+    // Never answered: create comes back after the time-out and a bounded wait for the end.
+    String out = stalled(mount, List.of(stall, mount.toString()), List.of());
+    assertTrue(out.startsWith("create: CreateProcessTimeoutException: "), out);
+    assertTrue(Integer.parseInt(out.replaceAll("(?s).*ms=(\\d+)\n.*", "$1")) < 6000, out);
+    // Answered after 1.5 s, and without pidfds: create comes back once the
+    // program has ended, not while it may still run in this JVM's memory.
+    assumeTrue(PidReuseTest.canTrace(), "skipped: needs strace to fail pidfd_open");
+    out = stalled(mount, List.of(stall, mount.toString(), "1500"),
+        List.of("strace", "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null", "-e", "trace=pidfd_open",
+            "-e", "inject=pidfd_open:error=ENOSYS"));
+    assertTrue(out.startsWith("create: CreateProcessTimeoutException: "), out);
+    assertTrue(out.contains("live-clones=0\n"), out);
+  }
+
+  private static String stalled(Path mount, List<String> stall, List<String> wrapper)
+      throws Exception {
+    Process server = new ProcessBuilder(stall).redirectErrorStream(true).start();
+    try {
+      assertEquals("ready\n", new String(server.getInputStream().readNBytes(6)));
+      List<String> command = new ArrayList<>(wrapper);
+      command.addAll(List.of(ChildJvm.JAVA, "-cp", ChildJvm.CLASS_PATH,
+          "-Djava.library.path=" + ChildJvm.LIB_DIR, "-Dqor.test.bindir=" + ChildJvm.BIN_DIR,
+          ChildMain.class.getName(), "stalled-detached", mount.toString()));
+      // To a file: the held program keeps the JVM's output open.
+      Path out = mount.resolveSibling("out.txt");
+      Process jvm = new ProcessBuilder(command)
+                        .redirectErrorStream(true)
+                        .redirectOutput(out.toFile())
+                        .start();
+      boolean ended = jvm.waitFor(30, TimeUnit.SECONDS);
+      if (!ended) {
+        jvm.destroyForcibly().waitFor();
+      }
+      String text = Files.readString(out);
+      assertTrue(ended, "create did not come back: " + text);
+      assertEquals(0, jvm.exitValue(), text);
+      return text;
+    } finally {
+      server.getOutputStream().close();
+      assertTrue(server.waitFor(10, TimeUnit.SECONDS));
     }
   }
 }

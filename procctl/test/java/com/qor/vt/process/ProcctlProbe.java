@@ -31,4 +31,10 @@ final class ProcctlProbe {
 
   /** Makes the creation time-out this many seconds (0 restores the environment's rule). */
   static native void overrideStartTimeout(int seconds);
+
+  /** Whether the library found at load that a pidfd tells the exit status of a reaped process. */
+  static native boolean exitInfoAvailable();
+
+  /** Makes this whole JVM run as the user and group from now on: 0, or the error number. */
+  static native int becomeUser(int uid, int gid);
 }

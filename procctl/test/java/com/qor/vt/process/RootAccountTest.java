@@ -1,6 +1,7 @@
 package com.qor.vt.process;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import com.qor.vt.process.exception.InvalidFileException;
@@ -69,6 +70,39 @@ class RootAccountTest {
     groupOnly.group = "nogroup";
     String nogroup = output("getent", "group", "nogroup").split(":")[2];
     assertEquals("uid=0 gid=" + nogroup + " groups=0\n", groupOnly.output(dir));
+  }
+
+  @Test
+  void signalsTheServerMayNotSendAreRefusedWithTheSystemsReason() throws Exception {
+    // A child JVM makes records of root processes of each kind, then runs as nobody.
+    String out = ChildJvm
+                     .run(Map.of(), "not-permitted", String.valueOf(id("nobody", "-u")),
+                         String.valueOf(id("nobody", "-g")))
+                     .out();
+    try {
+      // The message's own text ends in a blank; the number follows after another.
+      String denied = "  001: " + Spawn.strerror(1) + "\n";
+      for (String kind : new String[] {"attached", "child", "detached"}) {
+        assertTrue(
+            out.contains(kind + " ping: ProcessOpException: Error pinging process." + denied), out);
+        assertTrue(
+            out.contains(kind + " stop: ProcessOpException: Error stopping process." + denied),
+            out);
+        assertTrue(out.contains(
+                       kind + " kill: AccessDeniedException: Error terminating process." + denied),
+            out);
+        assertTrue(
+            out.contains(kind + " dump: ProcessOpException: Error causing JVM dump." + denied),
+            out);
+      }
+    } finally {
+      String[] pids =
+          out.substring(out.indexOf("pids ") + 5, out.indexOf('\n', out.indexOf("pids ")))
+              .split(" ");
+      for (String pid : pids) {
+        ProcessHandle.of(Long.parseLong(pid)).ifPresent(ProcessHandle::destroyForcibly);
+      }
+    }
   }
 
   @Test

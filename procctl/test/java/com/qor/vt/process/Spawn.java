@@ -111,6 +111,36 @@ final class Spawn {
     return zombies;
   }
 
+  /** The process's /proc stat line, or "" once it is gone. */
+  static String stat(String pid) {
+    try {
+      return Files.readString(Path.of("/proc", pid, "stat"));
+    } catch (IOException gone) {
+      return "";
+    }
+  }
+
+  /** Waits until the process has ended and nobody has reaped it yet (a zombie). */
+  static void awaitZombie(String pid) throws InterruptedException {
+    awaitStat(pid, false);
+  }
+
+  /** Waits until the process has been reaped, by whoever reaps it. */
+  static void awaitReaped(String pid) throws InterruptedException {
+    awaitStat(pid, true);
+  }
+
+  private static void awaitStat(String pid, boolean gone) throws InterruptedException {
+    for (long deadline = System.nanoTime() + 20_000_000_000L; System.nanoTime() < deadline;) {
+      String stat = stat(pid);
+      if (gone ? stat.isEmpty() : stat.contains(") Z ")) {
+        return;
+      }
+      Thread.sleep(5);
+    }
+    throw new AssertionError(pid + (gone ? " was not reaped" : " did not end"));
+  }
+
   static String strerror(int errnum) {
     return ProcctlProbe.libcStrerror(errnum);
   }

@@ -1,0 +1,144 @@
+package com.qor.vt.process;
+
+import com.qor.vt.process.exception.ProcessOpException;
+import java.io.PrintStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Arrays;
+import java.util.concurrent.TimeUnit;
+
+/** Scenarios a child JVM runs in a prepared setting (a pid namespace, a tracer, another user). */
+final class RecordScenarios {
+  private RecordScenarios() {}
+
+  private interface Call {
+    Object run() throws ProcessOpException;
+  }
+
+  private static void report(PrintStream out, String what, Call call) {
+    try {
+      Object result = call.run();
+      out.println(what + ": " + (result == null ? "ok" : result));
+    } catch (ProcessOpException e) {
+      out.println(what + ": " + e.getClass().getSimpleName() + ": " + e.getMessage());
+    }
+  }
+
+  /** A new child of ours with the given pid (set through ns_last_pid; root, own pid namespace). */
+  private static long childWithPid(String pid, String... arguments) throws Exception {
+    for (int attempt = 0; attempt < 50; attempt++) {
+      Files.writeString(
+          Path.of("/proc/sys/kernel/ns_last_pid"), String.valueOf(Integer.parseInt(pid) - 1));
+      long handle = Spawn.helper(arguments).create();
+      if (UnixProcessGlue.id(handle).equals(pid)) {
+        return handle;
+      }
+      UnixProcessGlue.kill(handle);
+      UnixProcessGlue.waitForTermination(handle);
+      UnixProcessGlue.done(handle);
+    }
+    throw new AssertionError("pid " + pid + " could not be had again");
+  }
+
+  /**
+   * Records of a detached and of a re-attached process whose pids pass to new children of ours.
+   * Runs in a pid namespace of its own whose init reaps at once, under a tracer that delays every
+   * pidfd_open: a detached program that ends at once has ended before its record can open one.
+   */
+  static void pidReuse(PrintStream out) throws Exception {
+    Spawn quick = Spawn.helper("exit", "3");
+    quick.detached = true;
+    long detached = quick.create();
+    String pid = UnixProcessGlue.id(detached);
+    Spawn.awaitReaped(pid);
+    long reuse = childWithPid(pid, "sleep", "300", "exit", "5");
+    UnixProcessGlue.kill(detached);
+    Spawn.awaitZombie(pid);
+    out.println("detached-ping=" + UnixProcessGlue.ping(detached));
+    UnixProcessGlue.waitForTermination(detached);
+    UnixProcessGlue.waitForTerminationWithTimeout(detached, 1);
+    out.println("detached-exit=" + UnixProcessGlue.getExitCode(detached));
+    UnixProcessGlue.waitForTermination(reuse);
+    out.println("reuse-exit=" + UnixProcessGlue.getExitCode(reuse));
+    UnixProcessGlue.done(detached);
+    UnixProcessGlue.done(reuse);
+
+    Process other = new ProcessBuilder(Spawn.HELPER, "sleep", "1000", "exit", "4").start();
+    String otherPid = String.valueOf(other.pid());
+    long attached = UnixProcessGlue.recreate(otherPid);
+    other.waitFor();
+    long reuse2 = childWithPid(otherPid, "exit", "6");
+    Spawn.awaitZombie(otherPid);
+    out.println("attached-ping=" + UnixProcessGlue.ping(attached));
+    UnixProcessGlue.waitForTermination(attached);
+    out.println("attached-exit=" + UnixProcessGlue.getExitCode(attached));
+    UnixProcessGlue.waitForTermination(reuse2);
+    out.println("reuse2-exit=" + UnixProcessGlue.getExitCode(reuse2));
+    UnixProcessGlue.done(attached);
+    UnixProcessGlue.done(reuse2);
+  }
+
+  /** Records of root processes of each kind, used after this JVM gave up root. */
+  static void notPermitted(PrintStream out, int uid, int gid) throws Exception {
+    // (Their output goes elsewhere than ours, which the test reads to its end.)
+    Process other = new ProcessBuilder(Spawn.HELPER, "pause").start();
+    long attached = UnixProcessGlue.recreate(String.valueOf(other.pid()));
+    long child = Spawn.helper("pause").files(null, "/dev/null", "/dev/null").create();
+    Spawn detachedSpawn = Spawn.helper("pause").files(null, "/dev/null", "/dev/null");
+    detachedSpawn.detached = true;
+    long detached = detachedSpawn.create();
+    out.println("pids " + other.pid() + " " + UnixProcessGlue.id(child) + " "
+        + UnixProcessGlue.id(detached));
+    out.println("become " + ProcctlProbe.becomeUser(uid, gid));
+    String[] names = {"attached", "child", "detached"};
+    long[] handles = {attached, child, detached};
+    for (int i = 0; i < handles.length; i++) {
+      long h = handles[i];
+      report(out, names[i] + " ping", () -> UnixProcessGlue.ping(h));
+      report(out, names[i] + " stop", () -> {
+        UnixProcessGlue.stop(h);
+        return null;
+      });
+      report(out, names[i] + " kill", () -> {
+        UnixProcessGlue.kill(h);
+        return null;
+      });
+      report(out, names[i] + " dump", () -> {
+        UnixProcessGlue.pokeVMThreadDump(h);
+        return null;
+      });
+    }
+  }
+
+  /** A detached spawn whose program waits in the kernel on a file system that holds it. */
+  static void stalledDetached(PrintStream out, String mount) throws Exception {
+    ProcctlProbe.overrideStartTimeout(1);
+    Spawn stalled = Spawn.helper();
+    stalled.directory = mount + "/held";
+    stalled.detached = true;
+    long start = System.nanoTime();
+    report(out, "create", () -> {
+      UnixProcessGlue.done(stalled.create());
+      return null;
+    });
+    out.println("ms=" + TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start));
+    // Before its exec a child runs in this JVM's memory: its command line is ours.
+    byte[] own = Files.readAllBytes(Path.of("/proc/self/cmdline"));
+    String self = String.valueOf(ProcessHandle.current().pid());
+    long live = 0;
+    try (var procs = Files.list(Path.of("/proc"))) {
+      for (Path p : procs.filter(p -> p.getFileName().toString().matches("\\d+")).toList()) {
+        String pid = p.getFileName().toString();
+        try {
+          if (!pid.equals(self) && Arrays.equals(own, Files.readAllBytes(p.resolve("cmdline")))
+              && !Spawn.stat(pid).contains(") Z ")) {
+            live++;
+          }
+        } catch (java.io.IOException gone) {
+          // ended meanwhile
+        }
+      }
+    }
+    out.println("live-clones=" + live);
+  }
+}
