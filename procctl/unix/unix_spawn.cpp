@@ -14,13 +14,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
-// Seconds set by tests in place of the environment's minutes; 0 for none.
-static int startTimeoutOverride = 0;
-
-extern "C" JNIEXPORT void unix_overrideStartProcessTimeout(int seconds)
-{
-    startTimeoutOverride = seconds;
-}
+int unix_startTimeoutOverride = 0;
 
 int unix_getStartProcessTimeout(void)
 {
@@ -39,8 +33,8 @@ int unix_getStartProcessTimeout(void)
             }
         }
     }
-    if (startTimeoutOverride > 0) {
-        seconds = startTimeoutOverride;
+    if (unix_startTimeoutOverride > 0) {
+        seconds = unix_startTimeoutOverride;
     }
     process_log("Setting process creation timeout to: [%d] seconds.\n", seconds);
     return seconds;
