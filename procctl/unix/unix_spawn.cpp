@@ -6,12 +6,14 @@
 #include "procctl/unix/unix_spawn_plan.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <unistd.h>
 
 int unix_startTimeoutOverride = 0;
@@ -75,7 +77,7 @@ int InitializePipe(int fds[2], int* sysErr)
 {
     if (pipe(fds) != 0) {
         *sysErr = errno;
-        return PROC_SYSTEM_ERR;
+        return (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
     }
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     fcntl(fds[1], F_SETFD, FD_CLOEXEC);
@@ -97,16 +99,22 @@ int WaitForExecOutcome(int fds[2], int* sysErr)
     close(fds[1]);
     fds[1] = -1;
 
+    // poll, not select: the pipe's descriptor may be far above FD_SETSIZE in
+    // a server with many files open.
     int result;
     int ready;
-    fd_set readable;
-    struct timeval limit {};
+    struct timespec deadline {};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += timeout;
+    struct pollfd readable {
+        fds[0], POLLIN, 0
+    };
     do {
-        FD_ZERO(&readable);
-        FD_SET(fds[0], &readable);
-        limit.tv_sec = timeout;
-        limit.tv_usec = 0;
-        ready = select(fds[0] + 1, &readable, nullptr, nullptr, &limit);
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long left =
+            (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000 + (deadline.tv_nsec - now.tv_nsec) / 1000000;
+        ready = poll(&readable, 1, left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left)));
     } while (ready == -1 && errno == EINTR);
 
     if (ready == 0) {
