@@ -28,6 +28,7 @@
 #include <pwd.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -214,6 +215,45 @@ void lookUpUser(ChildPlan* child)
     }
 }
 
+// Spawns that change the child's user or group, and the server's "dumpable"
+// flag.  The kernel clears the flag of a memory image whenever a process that
+// uses it changes its user or group ids; the child shares the server's memory
+// until its exec, so its setgid and setuid clear the server's flag too (no
+// core dump, no JVM tool can attach).  The flag must stay clear while such a
+// child may still run in that memory: a process of the new user could
+// otherwise trace the child and, through it, the server.  So those spawns are
+// counted: the first notes the server's flag, and the last, once its child
+// has exec'd or ended, puts it back.  Spawns that keep the server's
+// credentials never take the lock.
+pthread_mutex_t credentialLock = PTHREAD_MUTEX_INITIALIZER;
+int credentialSpawns = 0;
+int savedDumpable = -1;
+
+void beginCredentialChange(SpawnPlan* plan)
+{
+    pthread_mutex_lock(&credentialLock);
+    if (credentialSpawns++ == 0) {
+        savedDumpable = prctl(PR_GET_DUMPABLE);
+    }
+    pthread_mutex_unlock(&credentialLock);
+    plan->changesCredentials = 1;
+}
+
+void endCredentialChange(SpawnPlan* plan)
+{
+    if (plan->changesCredentials == 0) {
+        return;
+    }
+    pthread_mutex_lock(&credentialLock);
+    // Only 0 and 1 can be set again (2 comes from the system's setting).
+    if (--credentialSpawns == 0 && (savedDumpable == 0 || savedDumpable == 1) &&
+        prctl(PR_GET_DUMPABLE) != savedDumpable) {
+        prctl(PR_SET_DUMPABLE, savedDumpable);
+    }
+    pthread_mutex_unlock(&credentialLock);
+    plan->changesCredentials = 0;
+}
+
 } // namespace
 
 int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
@@ -244,6 +284,9 @@ int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, 
         for (int i = 0; i < 3; i++) {
             child->files[i] = stdHandleFiles[i];
         }
+    }
+    if (group != nullptr || user != nullptr) {
+        beginCredentialChange(plan);
     }
     if (group != nullptr) {
         lookUpGroup(child);
@@ -291,6 +334,7 @@ void* unix_GrandchildStackTop(const SpawnPlan* plan)
 
 void unix_ReleaseSpawnPlan(SpawnPlan* plan)
 {
+    endCredentialChange(plan);
     if (plan->envp != environ) {
         free(plan->envp);
     }

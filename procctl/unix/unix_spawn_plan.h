@@ -15,12 +15,15 @@ struct SpawnPlan {
     char** shellArgv;     // array only; its strings belong to the caller
     void* stacks;         // one mapping for the child's (and grandchild's) stack
     size_t stacksSize;
+    int changesCredentials; // counted among the spawns that change user or group
 };
 
 // Fills the plan.  0, or 13 with sysErr when memory runs out.
 int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
                           const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
                           const char* group, const char* user, int processGroup, int detached, int* sysErr);
+// Releases what the plan holds.  Only once the child has exec'd or ended:
+// until then it runs on the plan's stack and data, in the server's memory.
 void unix_ReleaseSpawnPlan(SpawnPlan* plan);
 
 // Top of the child's stack and, for a detached spawn, of the grandchild's.
