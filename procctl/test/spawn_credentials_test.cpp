@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <thread>
 #include <vector>
@@ -80,6 +84,59 @@ TEST(Credentials, TheServersDumpableFlagIsUnchanged)
         return failures != 0 ? 100 : prctl(PR_GET_DUMPABLE);
     });
     EXPECT_EQ(status, "exit 1") << "160 concurrent spawns as nobody";
+}
+
+// Copies `file` with `line` added, and binds the copy over it in a private
+// mount namespace of the calling (single-threaded) process.
+bool addAccountLine(const char* file, const std::string& line, const std::string& copy)
+{
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf() << line << "\n";
+    std::ofstream(copy) << text.str();
+    return mount(copy.c_str(), file, nullptr, MS_BIND, nullptr) == 0;
+}
+
+// A group or user whose database entry is larger than any fixed buffer
+// (20 KB here) is still found.
+TEST(Credentials, LargeAccountEntriesAreFound)
+{
+    NEEDS_ROOT();
+    std::string members;
+    for (int i = 0; i < 3000; i++) {
+        members += (i > 0 ? ",m" : "m") + std::to_string(10000 + i);
+    }
+    std::string groupLine = "qorbiggroup:x:64002:" + members;
+    std::string userLine = "qorbiguser:x:64001:64002:" + std::string(20000, 'g') + ":/:/bin/sh";
+    char dir[] = "/tmp/procctl-accounts-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string base = dir;
+    const Credentials cases[] = {{"qorbiggroup", nullptr, 0}, {nullptr, "qorbiguser", 0}};
+    for (const Credentials& as : cases) {
+        std::string status = inChild([&] {
+            if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+                return 77;
+            }
+            if (!addAccountLine("/etc/group", groupLine, base + "/group") ||
+                !addAccountLine("/etc/passwd", userLine, base + "/passwd")) {
+                return 77;
+            }
+            const char* script = as.user != nullptr ? "test \"$(id -u) $(id -g)\" = \"64001 64002\""
+                                                    : "test \"$(id -u) $(id -g)\" = \"0 64002\"";
+            int sysErr = 0;
+            int code = -1;
+            int result = runShell(script, nullptr, nullptr, &sysErr, &code, as.group, as.user);
+            return result != PROC_SUCCESS ? 100 + result : code;
+        });
+        if (status == "exit 77") {
+            GTEST_SKIP() << "skipped: no private mount namespace for a test account database";
+        }
+        EXPECT_EQ(status, "exit 0") << (as.group != nullptr ? as.group : as.user)
+                                    << " (exit 100 + the result code when the spawn failed)";
+    }
+    unlink((base + "/group").c_str());
+    unlink((base + "/passwd").c_str());
+    rmdir(dir);
 }
 
 } // namespace

@@ -192,27 +192,57 @@ int buildShellArgv(SpawnPlan* plan, char** argv, int* sysErr)
     return PROC_SUCCESS;
 }
 
+// Entries larger than the buffer (a group with thousands of members) make
+// the look-up fail with ERANGE, which is not "not found": the buffer grows
+// until the entry fits.
+constexpr size_t ACCOUNT_BUFFER_START = 16384;
+constexpr size_t ACCOUNT_BUFFER_LIMIT = size_t{64} * 1024 * 1024;
+
+// Runs lookup(entry, buffer, size, &result) with a growing buffer and hands
+// the entry to found() while the buffer still holds its strings.
+template <typename Entry, typename Lookup, typename Found> void lookUpAccount(Lookup lookup, Found found)
+{
+    for (size_t size = ACCOUNT_BUFFER_START; size <= ACCOUNT_BUFFER_LIMIT; size *= 2) {
+        char* buffer = static_cast<char*>(malloc(size));
+        if (buffer == nullptr) {
+            return;
+        }
+        Entry entry{};
+        Entry* result = nullptr;
+        int rc = lookup(&entry, buffer, size, &result);
+        if (rc == 0 && result != nullptr) {
+            found(*result);
+        }
+        free(buffer);
+        if (rc != ERANGE) {
+            return;
+        }
+    }
+}
+
 void lookUpGroup(ChildPlan* child)
 {
-    struct group entry {};
-    struct group* found = nullptr;
-    char buffer[16384];
-    if (getgrnam_r(child->group, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-        child->groupFound = 1;
-        child->groupGid = found->gr_gid;
-    }
+    lookUpAccount<struct group>(
+        [child](struct group* entry, char* buffer, size_t size, struct group** result) {
+            return getgrnam_r(child->group, entry, buffer, size, result);
+        },
+        [child](const struct group& entry) {
+            child->groupFound = 1;
+            child->groupGid = entry.gr_gid;
+        });
 }
 
 void lookUpUser(ChildPlan* child)
 {
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    char buffer[16384];
-    if (getpwnam_r(child->user, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-        child->userFound = 1;
-        child->userUid = found->pw_uid;
-        child->userGid = found->pw_gid;
-    }
+    lookUpAccount<struct passwd>(
+        [child](struct passwd* entry, char* buffer, size_t size, struct passwd** result) {
+            return getpwnam_r(child->user, entry, buffer, size, result);
+        },
+        [child](const struct passwd& entry) {
+            child->userFound = 1;
+            child->userUid = entry.pw_uid;
+            child->userGid = entry.pw_gid;
+        });
 }
 
 // Spawns that change the child's user or group, and the server's "dumpable"
