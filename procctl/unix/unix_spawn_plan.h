@@ -9,11 +9,12 @@
 struct SpawnPlan {
     ChildPlan child;
     // Owned by the plan.
-    char** envp;          // array; its strings are environ's or in mergedEntries
-    char** mergedEntries; // merged additive entries (null-terminated)
-    char** execPaths;     // candidate paths and their strings
-    char** shellArgv;     // array only; its strings belong to the caller
-    void* stacks;         // one mapping for the child's (and grandchild's) stack
+    char** envp;           // array; its strings are in environmentCopy, the caller's or in mergedEntries
+    char* environmentCopy; // the server's environment when the plan was made
+    char** mergedEntries;  // merged additive entries (null-terminated)
+    char** execPaths;      // candidate paths and their strings
+    char** shellArgv;      // array only; its strings belong to the caller
+    void* stacks;          // one mapping for the child's (and grandchild's) stack
     size_t stacksSize;
     int changesCredentials; // counted among the spawns that change user or group
 };
