@@ -520,8 +520,7 @@ UNIX_CHILD_SIDE int redirectToFile(const ChildPlan* plan, int target, const char
         closeFd(r);
         return PROC_INVALID_FILE;
     }
-    // The descriptor from open stays open; the close-all step before the
-    // exec closes it.
+    closeFd(static_cast<int>(fd));
     return PROC_SUCCESS;
 }
 
@@ -613,16 +612,21 @@ UNIX_CHILD_SIDE int unix_childMain(void* arg)
     plan->logPid = static_cast<int>(raw_syscall(SYS_getpid));
     resetSignals();
 
+    // The descriptors the child inherited go first, before any step that can
+    // block (a redirection FIFO without a writer, a hung network directory):
+    // among them are the exec-outcome pipes of spawns that other threads have
+    // under way, whose ends must not stay open in a child that is stuck.
+    if (plan->outcomeFd != -1) {
+        raw_syscall(SYS_fcntl, plan->outcomeFd, F_SETFD, FD_CLOEXEC);
+    }
+    closeInheritedDescriptors(plan, plan->outcomeFd);
+
     int sysErr = 0;
     int result = setupChildContext(plan, &sysErr);
     if (result == PROC_SUCCESS) {
         if (plan->detached == 0) {
             childLog(plan, "Past SetupChildContext.  Return value was: [%d] and sysErr was: [%d]\n", result, sysErr);
         }
-        if (plan->outcomeFd != -1) {
-            raw_syscall(SYS_fcntl, plan->outcomeFd, F_SETFD, FD_CLOEXEC);
-        }
-        closeInheritedDescriptors(plan, plan->outcomeFd);
         logProgram(plan);
         unblockSignals();
         sysErr = execSearch(plan);

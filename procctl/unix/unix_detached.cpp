@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,7 +83,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
         *sysErr = 0;
         result = InitializePipe(fds, sysErr);
     }
-    if (result == PROC_SUCCESS && pipe(pidPipe) != 0) {
+    if (result == PROC_SUCCESS && pipe2(pidPipe, O_CLOEXEC) != 0) {
         result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
         closeAll(fds, 2);
     }

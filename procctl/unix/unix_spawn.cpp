@@ -73,14 +73,15 @@ void FreeCmdLine(char** vector)
     }
 }
 
+// Close-on-exec from the start: a program that another thread starts between
+// the pipe's creation and a later fcntl would keep the write end open, and
+// the wait would see no end of file until that program ends.
 int InitializePipe(int fds[2], int* sysErr)
 {
-    if (pipe(fds) != 0) {
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         *sysErr = errno;
         return (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
     }
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
     return PROC_SUCCESS;
 }
 
