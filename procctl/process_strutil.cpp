@@ -283,10 +283,30 @@ char** process_NewNativeStringArray(JNIEnv* env, jobjectArray array, int* err)
     return result;
 }
 
+// As above, but an element that cannot be converted ends the array there.
 char** javaStrArrayToCStrArray(JNIEnv* env, jobjectArray array)
 {
-    int err = 0;
-    return process_NewNativeStringArray(env, array, &err);
+    if (array == nullptr) {
+        return nullptr;
+    }
+    jsize n = env->GetArrayLength(array);
+    char** result = allocateCStrArray(n);
+    if (result == nullptr) {
+        return nullptr;
+    }
+    for (jsize i = 0; i < n; i++) {
+        auto element = static_cast<jstring>(env->GetObjectArrayElement(array, i));
+        if (element == nullptr) {
+            break;
+        }
+        int err = 0;
+        result[i] = process_NewNativeString(env, element, &err);
+        env->DeleteLocalRef(element);
+        if (result[i] == nullptr || env->ExceptionCheck()) {
+            break;
+        }
+    }
+    return result;
 }
 
 static char* copyOfByteArray(JNIEnv* env, jbyteArray element)

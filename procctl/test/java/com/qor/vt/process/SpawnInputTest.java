@@ -54,6 +54,16 @@ class SpawnInputTest {
   }
 
   @Test
+  void textHoldingANulIsRefusedNotCutThere() throws Exception {
+    String invalid = "Error creating new process. 022: " + Spawn.strerror(22);
+    Spawn program = Spawn.helper();
+    program.executable = Spawn.HELPER + "\0.old";
+    program.fails(InvalidExecutableException.class, invalid);
+    Spawn.helper("exit", "3\0").fails(ProcessOpException.class, invalid);
+    Spawn.helper().env("A=1\0B=2").fails(ProcessOpException.class, invalid);
+  }
+
+  @Test
   void charactersOutsideTheBmpArriveAsUtf8() throws Exception {
     // A directory and a program named with an emoji, an argument and an
     // environment entry holding one; the child JVM runs under a UTF-8 locale.
