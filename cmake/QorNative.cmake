@@ -133,16 +133,21 @@ function(add_gtest name)
 endfunction()
 
 # add_java_test(<name> SOURCES <files...> CLASSES <fully qualified test classes...>
-#               [NATIVE <library targets...>] [LAUNCHER <program target>])
+#               [NATIVE <library targets...>] [LIBDIR <directory>]
+#               [LAUNCHER <program target>])
 # Compiles the JUnit 5 test classes against the product classes and runs each
 # class as its own CTest test in a real JVM.  The tests learn the JVM, the
-# class path, the library directory and the helper programs' directory.
+# class path, the library directory (LIBDIR, by default the one the libraries
+# are built in) and the helper programs' directory.
 # Every test jar also holds com.qor.vt.testing.Command, which runs a command
 # (a child JVM, a tool) to its end from system properties, so they can
 # start child JVMs of their own.  With LAUNCHER, each test JVM runs under
 # that program (which takes the command to run as its arguments).
 function(add_java_test name)
-  cmake_parse_arguments(ARG "" "LAUNCHER" "SOURCES;CLASSES;NATIVE" ${ARGN})
+  cmake_parse_arguments(ARG "" "LIBDIR;LAUNCHER" "SOURCES;CLASSES;NATIVE" ${ARGN})
+  if(NOT ARG_LIBDIR)
+    set(ARG_LIBDIR ${QOR_LIB_DIR})
+  endif()
   add_jar(${name} SOURCES ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/common/test/java/com/qor/vt/testing/Command.java
           INCLUDE_JARS qor_java ${QOR_JUNIT_JAR}
           OUTPUT_DIR ${CMAKE_BINARY_DIR}/java)
@@ -161,10 +166,10 @@ function(add_java_test name)
     string(REGEX REPLACE ".*\\." "" short ${cls})
     add_test(NAME ${name}.${short}
              COMMAND ${launcher} ${Java_JAVA_EXECUTABLE}
-                     -Djava.library.path=${QOR_LIB_DIR}
+                     -Djava.library.path=${ARG_LIBDIR}
                      -Dqor.test.java=${Java_JAVA_EXECUTABLE}
                      -Dqor.test.classpath=${cp}
-                     -Dqor.test.libdir=${QOR_LIB_DIR}
+                     -Dqor.test.libdir=${ARG_LIBDIR}
                      -Dqor.test.bindir=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
                      -jar ${QOR_JUNIT_JAR} --class-path ${cp} --select-class ${cls}
                      --fail-if-no-tests --disable-banner --details=tree --disable-ansi-colors)

@@ -54,10 +54,31 @@ int TestKeys(const char* a, const char* b)
     return result;
 }
 
-static const char* valueOf(const char* entry)
+const char* process_entryValue(const char* entry)
 {
     const char* equals = strchr(entry, '=');
     return equals != nullptr ? equals + 1 : "";
+}
+
+size_t process_appendPathElements(char* out, size_t used, const char* value)
+{
+    const char* element = value;
+    while (*element != '\0') {
+        const char* end = strchr(element, ':');
+        size_t length = end != nullptr ? static_cast<size_t>(end - element) : strlen(element);
+        if (length > 0) {
+            if (used > 0) {
+                out[used++] = ':';
+            }
+            memcpy(out + used, element, length);
+            used += length;
+        }
+        element += length;
+        if (*element == ':') {
+            element++;
+        }
+    }
+    return used;
 }
 
 int GenerateAdditiveString(const char* key, char** list1, char** list2, char** list3, char** out)
@@ -88,30 +109,30 @@ int GenerateAdditiveString(const char* key, char** list1, char** list2, char** l
         return 1;
     }
 
-    // key "=" value (":" value)... and the terminator, counted exactly.
+    // key "=" and the values' elements joined by ":", an empty element (the
+    // current directory) never among them: an entry without a value adds
+    // nothing.  The size counts every value in full plus a separator each.
     size_t keyLength = strlen(key);
-    size_t size = keyLength + 1 + static_cast<size_t>(count - 1) + 1;
+    size_t size = keyLength + 2;
     for (int i = 0; i < count; i++) {
-        size += strlen(valueOf(found[i]));
+        size += strlen(process_entryValue(found[i])) + 1;
     }
     char* merged = static_cast<char*>(malloc(size));
     if (merged == nullptr) {
         return 0;
     }
-    char* end = merged;
-    memcpy(end, key, keyLength);
-    end += keyLength;
-    *end++ = '=';
+    size_t used = 0;
     for (int i = 0; i < count; i++) {
-        if (i > 0) {
-            *end++ = ':';
-        }
-        const char* value = valueOf(found[i]);
-        size_t valueLength = strlen(value);
-        memcpy(end, value, valueLength);
-        end += valueLength;
+        used = process_appendPathElements(merged + keyLength + 1, used, process_entryValue(found[i]));
     }
-    *end = '\0';
+    if (used == 0) {
+        // Nothing but empty elements: nothing to merge.
+        free(merged);
+        return 1;
+    }
+    memcpy(merged, key, keyLength);
+    merged[keyLength] = '=';
+    merged[keyLength + 1 + used] = '\0';
     *out = merged;
     return 1;
 }

@@ -26,6 +26,18 @@ JNIEXPORT jlong process_ConvertPointerTo64(void* pointer);
 JNIEXPORT void* process_ConvertJlongToPointer(jlong value);
 }
 
+// A Java string in the native code set (from its UTF-16 form, through UTF-8),
+// whole and exactly sized; the UTF-8 form when the code set cannot hold it.
+// Null with *err ENOMEM, or EINVAL when the string holds U+0000 (a C string
+// would end there).
+char* process_NewNativeString(JNIEnv* env, jstring str, int* err);
+// The same for each element of a String[], as a native string array (ending
+// at the first null element); null with *err when one element fails.
+char** process_NewNativeStringArray(JNIEnv* env, jobjectArray array, int* err);
+// A Java string from UTF-8 text, through UTF-16; each byte of a malformed
+// sequence becomes U+FFFD.  Null when the JVM or memory refuses.
+jstring process_NewJavaStringFromUTF8(JNIEnv* env, const char* text);
+
 // A Java String[] of n entries, entry i made by makeEntry; each slot holds the
 // empty string until filled.  Null when n is 0 or the JVM refuses (an
 // exception is then pending).

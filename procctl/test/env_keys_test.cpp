@@ -97,11 +97,26 @@ TEST(GenerateAdditiveString, NothingToMergeUnlessTwoListsHaveTheKey)
     EXPECT_EQ(GenerateAdditiveString("PATH", inherited, inherited, nullptr, nullptr), 0);
 }
 
-TEST(GenerateAdditiveString, MissingEqualsGivesAnEmptyValue)
+// An empty element means "the current directory": the merge never makes one.
+TEST(GenerateAdditiveString, NeverMakesAnEmptyElement)
 {
-    char* bare[] = {const_cast<char*>("PATH"), nullptr};
-    char* inherited[] = {const_cast<char*>("PATH=/old"), nullptr};
-    EXPECT_EQ(merge("PATH", bare, inherited, nullptr).entry, "PATH=:/old");
+    struct Case {
+        const char* requested;
+        const char* inherited;
+        const char* merged; // null: nothing to merge
+    } cases[] = {
+        {"PATH", "PATH=/old", "PATH=/old"},  {"PATH=", "PATH=/old", "PATH=/old"},
+        {"PATH=/new", "PATH=", "PATH=/new"}, {"PATH=/a::/b:", "PATH=:/old:", "PATH=/a:/b:/old"},
+        {"PATH=:", "PATH=", nullptr},
+    };
+    for (const Case& c : cases) {
+        char* requested[] = {const_cast<char*>(c.requested), nullptr};
+        char* inherited[] = {const_cast<char*>(c.inherited), nullptr};
+        Merged m = merge("PATH", requested, inherited, nullptr);
+        EXPECT_EQ(m.result, 1);
+        EXPECT_EQ(m.present, c.merged != nullptr) << c.requested << " + " << c.inherited;
+        EXPECT_EQ(m.entry, c.merged != nullptr ? c.merged : "") << c.requested << " + " << c.inherited;
+    }
 }
 
 TEST(GenerateAdditiveString, ThreeListsInOrderMatchedIgnoringCase)
@@ -109,7 +124,7 @@ TEST(GenerateAdditiveString, ThreeListsInOrderMatchedIgnoringCase)
     char* first[] = {const_cast<char*>("classpath=/a.jar"), nullptr};
     char* second[] = {const_cast<char*>("ClassPath=/b.jar"), const_cast<char*>("CLASSPATH=/ignored"), nullptr};
     char* third[] = {const_cast<char*>("CLASSPATH="), nullptr};
-    EXPECT_EQ(merge("CLASSPATH", first, second, third).entry, "CLASSPATH=/a.jar:/b.jar:");
+    EXPECT_EQ(merge("CLASSPATH", first, second, third).entry, "CLASSPATH=/a.jar:/b.jar");
 }
 
 TEST(GenerateAdditiveString, LongValuesAreSizedExactly)

@@ -520,14 +520,11 @@ UNIX_CHILD_SIDE int redirectToFile(const ChildPlan* plan, int target, const char
         closeFd(r);
         return PROC_INVALID_FILE;
     }
-    // The descriptor from open stays open; the close-all step before the
-    // exec closes it.
+    closeFd(static_cast<int>(fd));
     return PROC_SUCCESS;
 }
 
-} // namespace
-
-UNIX_CHILD_SIDE int SetupChildStdHandles(ChildPlan* plan, int* sysErr)
+UNIX_CHILD_SIDE int setupChildStdHandles(ChildPlan* plan, int* sysErr)
 {
     if (plan->haveFiles == 0) {
         return PROC_SUCCESS;
@@ -550,7 +547,7 @@ UNIX_CHILD_SIDE int SetupChildStdHandles(ChildPlan* plan, int* sysErr)
     return PROC_SUCCESS;
 }
 
-UNIX_CHILD_SIDE int SetupChildContext(ChildPlan* plan, int* sysErr)
+UNIX_CHILD_SIDE int setupChildContext(ChildPlan* plan, int* sysErr)
 {
     // Priority is absolute on a 0 to 39 scale, 20 being normal: the program's
     // niceness becomes priority - 20.  The kernel reports 20 - niceness.
@@ -592,7 +589,21 @@ UNIX_CHILD_SIDE int SetupChildContext(ChildPlan* plan, int* sysErr)
         return PROC_INVALID_PROCESS_GROUP;
     }
 
-    return SetupChildStdHandles(plan, sysErr);
+    return setupChildStdHandles(plan, sysErr);
+}
+
+} // namespace
+
+// The exported names of the two set-up steps.  The child itself calls the
+// steps above directly: a call to an exported name goes through the PLT.
+UNIX_CHILD_SIDE int SetupChildStdHandles(ChildPlan* plan, int* sysErr)
+{
+    return setupChildStdHandles(plan, sysErr);
+}
+
+UNIX_CHILD_SIDE int SetupChildContext(ChildPlan* plan, int* sysErr)
+{
+    return setupChildContext(plan, sysErr);
 }
 
 UNIX_CHILD_SIDE int unix_childMain(void* arg)
@@ -601,16 +612,21 @@ UNIX_CHILD_SIDE int unix_childMain(void* arg)
     plan->logPid = static_cast<int>(raw_syscall(SYS_getpid));
     resetSignals();
 
+    // The descriptors the child inherited go first, before any step that can
+    // block (a redirection FIFO without a writer, a hung network directory):
+    // among them are the exec-outcome pipes of spawns that other threads have
+    // under way, whose ends must not stay open in a child that is stuck.
+    if (plan->outcomeFd != -1) {
+        raw_syscall(SYS_fcntl, plan->outcomeFd, F_SETFD, FD_CLOEXEC);
+    }
+    closeInheritedDescriptors(plan, plan->outcomeFd);
+
     int sysErr = 0;
-    int result = SetupChildContext(plan, &sysErr);
+    int result = setupChildContext(plan, &sysErr);
     if (result == PROC_SUCCESS) {
         if (plan->detached == 0) {
             childLog(plan, "Past SetupChildContext.  Return value was: [%d] and sysErr was: [%d]\n", result, sysErr);
         }
-        if (plan->outcomeFd != -1) {
-            raw_syscall(SYS_fcntl, plan->outcomeFd, F_SETFD, FD_CLOEXEC);
-        }
-        closeInheritedDescriptors(plan, plan->outcomeFd);
         logProgram(plan);
         unblockSignals();
         sysErr = execSearch(plan);
@@ -628,9 +644,8 @@ UNIX_CHILD_SIDE int unix_childMain(void* arg)
 
 // The intermediate child of a detached spawn: starts the program as its own
 // child, sends the program's pid to the server and ends, so that the program
-// is adopted by init and never becomes the server's child.  glibc's clone()
-// is a bare system-call stub; it writes errno only when it fails, and then
-// this process reports nothing and ends.
+// is adopted by init and never becomes the server's child.  When the clone
+// fails this process reports nothing and ends.
 UNIX_CHILD_SIDE int unix_intermediateMain(void* arg)
 {
     auto* plan = static_cast<ChildPlan*>(arg);
@@ -638,10 +653,11 @@ UNIX_CHILD_SIDE int unix_intermediateMain(void* arg)
     // copies our descriptors, so only the server holds it.
     closeFd(plan->pidPipe[0]);
     closeFd(plan->outcomeReadFd);
-    int grandchild = clone(unix_childMain, plan->grandchildStackTop, CLONE_VM | SIGCHLD, plan);
+    long grandchild = raw_clone(CLONE_VM | SIGCHLD, plan->grandchildStackTop, unix_childMain, plan);
     closeFd(plan->outcomeFd);
     if (grandchild > 0) {
-        raw_syscall(SYS_write, plan->pidPipe[1], reinterpret_cast<long>(&grandchild), sizeof(grandchild));
+        int pid = static_cast<int>(grandchild);
+        raw_syscall(SYS_write, plan->pidPipe[1], reinterpret_cast<long>(&pid), sizeof(pid));
         // While we live, the grandchild is our child and nobody else can
         // reap it, so its pid cannot pass to another process: we end only
         // once the server has pinned it and says so (or has gone).

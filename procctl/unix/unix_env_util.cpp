@@ -8,21 +8,23 @@
 // Size of the buffers for names, values and whole entries; longer ones are cut.
 static constexpr size_t ENV_VALUE_SIZE = 8192;
 
-// The text in UTF-8 as a new Java string; the raw bytes when it will not convert.
+// The text as a new Java string, through UTF-8 (the raw bytes when they will
+// not convert) and UTF-16, so that characters outside the Basic Multilingual
+// Plane arrive as themselves.
 static jstring newUTF8String(JNIEnv* env, const char* text)
 {
     char utf8[ENV_VALUE_SIZE];
     if (process_stringConverterToUTF8(utf8, text, sizeof(utf8)) == nullptr) {
         process_copyBounded(utf8, text, sizeof(utf8));
     }
-    return env->NewStringUTF(utf8);
+    return process_NewJavaStringFromUTF8(env, utf8);
 }
 
 extern "C" JNIEXPORT jstring JNICALL Java_com_qor_vt_process_EnvUtilGlue_native_1getenv(JNIEnv* env, jclass /*cls*/,
                                                                                         jstring name)
 {
     if (name == nullptr) {
-        return env->NewStringUTF("");
+        return process_NewJavaStringFromUTF8(env, "");
     }
     char nativeName[ENV_VALUE_SIZE];
     process_GetNativeStringFromJString(env, nativeName, name, sizeof(nativeName));

@@ -50,6 +50,10 @@ struct UnixProcessRecord {
     int exitKnown;
 };
 
+// Seconds that replace the creation time-out, 0 for none.  Only the tests'
+// build of the library can set it (it is not exported).
+extern int unix_startTimeoutOverride;
+
 extern "C" {
 
 // Spawn (child of the server).

@@ -41,18 +41,30 @@ class RecordUse {
     ProcessHandleUse use_;
 };
 
-// An exactly sized copy of the converted string, or null for a null Java
-// string.  Sets *failed when memory runs out.
-char* copyOf(JNIEnv* env, jstring str, bool* failed)
+// A string given to create: converted whole, then refused with the caller's
+// result code when it does not fit the 3,072-byte buffer the system's
+// interfaces are sized for (ENAMETOOLONG), or holds a NUL (EINVAL), rather
+// than cut.  Null for a null Java string.
+struct CreateString {
+    unsigned int code; // the result code of a refusal
+    int sysErr;
+};
+
+char* createString(JNIEnv* env, jstring str, unsigned int code, CreateString* failure)
 {
-    if (str == nullptr) {
+    if (str == nullptr || failure->code != PROC_SUCCESS) {
         return nullptr;
     }
-    char buffer[CREATE_STRING_SIZE];
-    process_GetNativeStringFromJString(env, buffer, str, sizeof(buffer));
-    char* copy = strdup(buffer);
+    int err = 0;
+    char* copy = process_NewNativeString(env, str, &err);
+    if (copy != nullptr && strlen(copy) >= CREATE_STRING_SIZE) {
+        free(copy);
+        copy = nullptr;
+        err = ENAMETOOLONG;
+    }
     if (copy == nullptr) {
-        *failed = true;
+        failure->code = err == ENOMEM ? PROC_OUT_OF_MEMORY : code;
+        failure->sysErr = err == ENOMEM ? 0 : err;
     }
     return copy;
 }
@@ -82,21 +94,11 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         record = nullptr;
         result = PROC_OUT_OF_MEMORY;
     } else {
-        bool failed = false;
-        char buffer[CREATE_STRING_SIZE];
-        process_GetNativeStringFromJString(env, buffer, executable, sizeof(buffer));
-        record->executable = strdup(buffer);
-        failed = record->executable == nullptr;
-        record->workingDirectory = copyOf(env, workingDirectory, &failed);
-        record->group = copyOf(env, group, &failed);
-        record->user = copyOf(env, user, &failed);
-        record->extraText = copyOf(env, extra, &failed);
-        if (arguments != nullptr && (record->arguments = javaStrArrayToCStrArray(env, arguments)) == nullptr) {
-            failed = true;
-        }
-        if (environment != nullptr && (record->environment = javaStrArrayToCStrArray(env, environment)) == nullptr) {
-            failed = true;
-        }
+        CreateString failure{PROC_SUCCESS, 0};
+        record->executable = createString(env, executable, PROC_INVALID_EXECUTABLE, &failure);
+        record->workingDirectory = createString(env, workingDirectory, PROC_INVALID_DIRECTORY, &failure);
+        record->group = createString(env, group, PROC_INVALID_GROUP, &failure);
+        record->user = createString(env, user, PROC_INVALID_USERNAME, &failure);
         // The three standard-handle entries keep their slots (a null entry
         // means "no file" for that stream only), so they are converted one by
         // one; a shorter Java array leaves the missing ones null.
@@ -106,8 +108,27 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
             jsize length = env->GetArrayLength(stdHandles);
             for (jsize i = 0; i < 3 && i < length; i++) {
                 auto element = static_cast<jstring>(env->GetObjectArrayElement(stdHandles, i));
-                files[i] = copyOf(env, element, &failed);
+                files[i] = createString(env, element, PROC_INVALID_FILE, &failure);
                 env->DeleteLocalRef(element);
+            }
+        }
+        // Arguments and environment entries are not bounded; one that holds
+        // a NUL is refused.
+        int err = 0;
+        if (failure.code == PROC_SUCCESS && arguments != nullptr &&
+            (record->arguments = process_NewNativeStringArray(env, arguments, &err)) == nullptr) {
+            failure = {err == ENOMEM ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR, err == ENOMEM ? 0 : err};
+        }
+        if (failure.code == PROC_SUCCESS && environment != nullptr &&
+            (record->environment = process_NewNativeStringArray(env, environment, &err)) == nullptr) {
+            failure = {err == ENOMEM ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR, err == ENOMEM ? 0 : err};
+        }
+        // The extra text is kept but not used; it is cut like any text.
+        if (extra != nullptr && failure.code == PROC_SUCCESS) {
+            char buffer[CREATE_STRING_SIZE];
+            process_GetNativeStringFromJString(env, buffer, extra, sizeof(buffer));
+            if ((record->extraText = strdup(buffer)) == nullptr) {
+                failure.code = PROC_OUT_OF_MEMORY;
             }
         }
         record->priority = priority;
@@ -115,8 +136,12 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         record->processGroup = processGroup;
         strcpy(record->pid, "0");
         record->state = 1;
-        if (failed || env->ExceptionCheck()) {
-            result = PROC_OUT_OF_MEMORY;
+        if (failure.code == PROC_SUCCESS && env->ExceptionCheck()) {
+            failure.code = PROC_OUT_OF_MEMORY;
+        }
+        if (failure.code != PROC_SUCCESS) {
+            result = static_cast<int>(failure.code);
+            sysErr = failure.sysErr;
         } else {
             record->stdHandleFiles = haveFiles ? files : nullptr;
             result = unix_spawnProcess(record, detached == JNI_TRUE ? 1 : 0, &sysErr);
@@ -142,17 +167,25 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
     return handle;
 }
 
-// Whether a pid string names one process: a decimal number above 0.  0 and
-// negative values address process groups, or every process, in kill().
+// Whether a pid text names one process: 1 to 127 decimal digits (nothing
+// else, no sign or blank) whose value is above 0.  0 and negative values
+// address process groups, or every process, in kill().
 static bool isProcessId(const char* text)
 {
-    if (text[0] == '\0') {
+    size_t length = strlen(text);
+    if (length == 0 || length >= UNIX_PID_SIZE) {
         return false;
     }
-    char* end = nullptr;
-    errno = 0;
-    long value = strtol(text, &end, 10);
-    return errno == 0 && *end == '\0' && value > 0 && value <= 0x7fffffff;
+    long long value = 0;
+    for (size_t i = 0; i < length; i++) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        if (value <= 0x7fffffff) {
+            value = value * 10 + (text[i] - '0');
+        }
+    }
+    return value > 0 && value <= 0x7fffffff;
 }
 
 JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_recreate(JNIEnv* env, jclass /*cls*/, jstring pid)
@@ -162,10 +195,17 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_recreate(JNIEnv*
         ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process object. ", 0);
         return 0;
     }
+    // The whole text is checked: a cut one could name another process.
+    int err = 0;
+    char* text = process_NewNativeString(env, pid, &err);
+    bool valid = text != nullptr && isProcessId(text);
     char buffer[UNIX_PID_SIZE];
-    process_GetNativeStringFromJString(env, buffer, pid, sizeof(buffer));
-    if (!isProcessId(buffer)) {
-        ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process object. ", 0);
+    process_copyBounded(buffer, valid ? text : "", sizeof(buffer));
+    free(text);
+    if (!valid) {
+        if (!env->ExceptionCheck()) {
+            ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process object. ", 0);
+        }
         return 0;
     }
     UnixProcessRecord* record = unix_NewProcessRecord();

@@ -6,21 +6,17 @@
 #include "procctl/unix/unix_spawn_plan.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <unistd.h>
 
-// Seconds set by tests in place of the environment's minutes; 0 for none.
-static int startTimeoutOverride = 0;
-
-extern "C" JNIEXPORT void unix_overrideStartProcessTimeout(int seconds)
-{
-    startTimeoutOverride = seconds;
-}
+int unix_startTimeoutOverride = 0;
 
 int unix_getStartProcessTimeout(void)
 {
@@ -39,8 +35,8 @@ int unix_getStartProcessTimeout(void)
             }
         }
     }
-    if (startTimeoutOverride > 0) {
-        seconds = startTimeoutOverride;
+    if (unix_startTimeoutOverride > 0) {
+        seconds = unix_startTimeoutOverride;
     }
     process_log("Setting process creation timeout to: [%d] seconds.\n", seconds);
     return seconds;
@@ -77,14 +73,15 @@ void FreeCmdLine(char** vector)
     }
 }
 
+// Close-on-exec from the start: a program that another thread starts between
+// the pipe's creation and a later fcntl would keep the write end open, and
+// the wait would see no end of file until that program ends.
 int InitializePipe(int fds[2], int* sysErr)
 {
-    if (pipe(fds) != 0) {
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         *sysErr = errno;
-        return PROC_SYSTEM_ERR;
+        return (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
     }
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
     return PROC_SUCCESS;
 }
 
@@ -103,16 +100,22 @@ int WaitForExecOutcome(int fds[2], int* sysErr)
     close(fds[1]);
     fds[1] = -1;
 
+    // poll, not select: the pipe's descriptor may be far above FD_SETSIZE in
+    // a server with many files open.
     int result;
     int ready;
-    fd_set readable;
-    struct timeval limit {};
+    struct timespec deadline {};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += timeout;
+    struct pollfd readable {
+        fds[0], POLLIN, 0
+    };
     do {
-        FD_ZERO(&readable);
-        FD_SET(fds[0], &readable);
-        limit.tv_sec = timeout;
-        limit.tv_usec = 0;
-        ready = select(fds[0] + 1, &readable, nullptr, nullptr, &limit);
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long left =
+            (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000 + (deadline.tv_nsec - now.tv_nsec) / 1000000;
+        ready = poll(&readable, 1, left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left)));
     } while (ready == -1 && errno == EINTR);
 
     if (ready == 0) {

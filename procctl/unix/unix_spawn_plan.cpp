@@ -27,7 +27,9 @@
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
+#include <strings.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,73 +46,209 @@ size_t countEntries(char** list)
     return n;
 }
 
-bool isAdditive(const char* entry)
-{
-    for (const char* name : process_additiveVariables) {
-        if (TestKeys(entry, name) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
+// ---- The child's environment ----
 
-// putenv's rule on a working copy of the environment: an entry replaces the
-// one with exactly the same name, a name without "=" removes it.
-void putEntry(char** env, size_t* count, char* entry)
+size_t nameLength(const char* entry)
 {
     const char* equals = strchr(entry, '=');
-    size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - entry) : strlen(entry);
-    for (size_t i = 0; i < *count; i++) {
-        if (strncmp(env[i], entry, nameLength) == 0 && env[i][nameLength] == '=') {
-            if (equals != nullptr) {
-                env[i] = entry;
-            } else {
-                memmove(&env[i], &env[i + 1], (*count - i) * sizeof(char*));
-                (*count)--;
-            }
-            return;
+    return equals != nullptr ? static_cast<size_t>(equals - entry) : strlen(entry);
+}
+
+// The additive variable an entry names (compared ignoring case), or -1.
+int additiveIndex(const char* entry)
+{
+    size_t length = nameLength(entry);
+    for (int i = 0; i < 5; i++) {
+        const char* name = process_additiveVariables[i];
+        if (strlen(name) == length && strncasecmp(entry, name, length) == 0) {
+            return i;
         }
     }
-    if (equals != nullptr) {
-        env[(*count)++] = entry;
-        env[*count] = nullptr;
+    return -1;
+}
+
+// Entry names (exact) to their index in an entry array: open addressing over
+// a power-of-two table at most half full.
+struct NameTable {
+    int* slots;
+    size_t mask;
+    char** entries;
+};
+
+bool initNameTable(NameTable* table, char** entries, size_t capacity)
+{
+    size_t size = 16;
+    while (size < 2 * capacity + 1) {
+        size *= 2;
+    }
+    table->slots = static_cast<int*>(malloc(size * sizeof(int)));
+    table->mask = size - 1;
+    table->entries = entries;
+    if (table->slots == nullptr) {
+        return false;
+    }
+    memset(table->slots, 0xff, size * sizeof(int)); // every slot -1: empty
+    return true;
+}
+
+// The slot of `entry`'s name: the index of the entry with that name, or -1
+// where it would go.
+int* findName(NameTable* table, const char* entry)
+{
+    size_t length = nameLength(entry);
+    size_t hash = 14695981039346656037ULL;
+    for (size_t i = 0; i < length; i++) {
+        hash = (hash ^ static_cast<unsigned char>(entry[i])) * 1099511628211ULL;
+    }
+    for (size_t i = hash & table->mask;; i = (i + 1) & table->mask) {
+        int index = table->slots[i];
+        if (index < 0) {
+            return &table->slots[i];
+        }
+        const char* other = table->entries[index];
+        if (nameLength(other) == length && memcmp(other, entry, length) == 0) {
+            return &table->slots[i];
+        }
     }
 }
 
-// The child's environment: the server's, overridden by the requested
-// entries in order, the additive variables as requested value ":" inherited.
-int buildEnvironment(SpawnPlan* plan, char** requested, int* sysErr)
+// A copy of the server's environment as it is now: the child must not read
+// the live one, which other threads may change (and free) meanwhile.
+int snapshotEnvironment(SpawnPlan* plan, size_t room, size_t* count, int* sysErr)
 {
-    if (requested == nullptr) {
-        plan->envp = environ;
-        return PROC_SUCCESS;
+    char** live = environ;
+    size_t n = countEntries(live);
+    size_t bytes = 0;
+    for (size_t i = 0; i < n; i++) {
+        bytes += strlen(live[i]) + 1;
     }
-    size_t inherited = countEntries(environ);
-    size_t wanted = countEntries(requested);
-    plan->envp = static_cast<char**>(calloc(inherited + wanted + 1, sizeof(char*)));
-    plan->mergedEntries = static_cast<char**>(calloc(wanted + 1, sizeof(char*)));
-    if (plan->envp == nullptr || plan->mergedEntries == nullptr) {
+    plan->envp = static_cast<char**>(calloc(n + room + 1, sizeof(char*)));
+    plan->environmentCopy = static_cast<char*>(malloc(bytes > 0 ? bytes : 1));
+    if (plan->envp == nullptr || plan->environmentCopy == nullptr) {
         *sysErr = ENOMEM;
         return PROC_OUT_OF_MEMORY;
     }
-    memcpy(plan->envp, environ, inherited * sizeof(char*));
-    size_t count = inherited;
+    char* next = plan->environmentCopy;
+    for (size_t i = 0; i < n; i++) {
+        size_t length = strlen(live[i]) + 1;
+        memcpy(next, live[i], length);
+        plan->envp[i] = next;
+        next += length;
+    }
+    *count = n;
+    return PROC_SUCCESS;
+}
+
+// requested value ":" inherited value, as elements, without empty ones; null
+// (and *failed false) when the request has no element: it adds nothing.
+char* mergeAdditive(const char* entry, const char* inherited, bool* failed)
+{
+    size_t keyLength = nameLength(entry);
+    const char* value = process_entryValue(entry);
+    size_t inheritedLength = inherited != nullptr ? strlen(inherited) : 0;
+    char* merged = static_cast<char*>(malloc(keyLength + strlen(value) + inheritedLength + 3));
+    if (merged == nullptr) {
+        *failed = true;
+        return nullptr;
+    }
+    char* values = merged + keyLength + 1;
+    size_t used = process_appendPathElements(values, 0, value);
+    if (used == 0) {
+        free(merged);
+        return nullptr;
+    }
+    if (inherited != nullptr) {
+        used = process_appendPathElements(values, used, inherited);
+    }
+    memcpy(merged, entry, keyLength);
+    merged[keyLength] = '=';
+    values[used] = '\0';
+    return merged;
+}
+
+// The child's environment: the server's, with the requested entries laid
+// over it.  A name requested more than once counts once, the last entry
+// winning.  An entry NAME=value sets NAME; a bare NAME removes it.  The
+// additive variables (PATH and the like, named in any case) get the
+// requested elements in front of the inherited ones; a request without a
+// value leaves the inherited value as it is.  Linear in the number of
+// entries: names are found through hash tables.
+int buildEnvironment(SpawnPlan* plan, char** requested, int* sysErr)
+{
+    size_t wanted = countEntries(requested);
+    size_t count = 0;
+    int result = snapshotEnvironment(plan, wanted, &count, sysErr);
+    if (result != PROC_SUCCESS || requested == nullptr) {
+        return result;
+    }
+    size_t inherited = count;
+
+    const char* inheritedAdditive[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    for (size_t i = 0; i < inherited; i++) {
+        int k = additiveIndex(plan->envp[i]);
+        if (k >= 0 && inheritedAdditive[k] == nullptr) {
+            inheritedAdditive[k] = process_entryValue(plan->envp[i]);
+        }
+    }
+
+    NameTable names{};
+    NameTable requests{};
+    bool* removed = static_cast<bool*>(calloc(inherited + wanted + 1, sizeof(bool)));
+    plan->mergedEntries = static_cast<char**>(calloc(wanted + 1, sizeof(char*)));
+    bool failed = removed == nullptr || plan->mergedEntries == nullptr ||
+                  !initNameTable(&names, plan->envp, inherited + wanted) ||
+                  !initNameTable(&requests, requested, wanted);
+    for (size_t i = 0; !failed && i < inherited; i++) {
+        int* slot = findName(&names, plan->envp[i]);
+        if (*slot < 0) {
+            *slot = static_cast<int>(i);
+        }
+    }
+    for (size_t i = 0; !failed && i < wanted; i++) {
+        *findName(&requests, requested[i]) = static_cast<int>(i);
+    }
+
     size_t merged = 0;
-    for (size_t i = 0; i < wanted; i++) {
+    for (size_t i = 0; !failed && i < wanted; i++) {
         char* entry = requested[i];
-        if (isAdditive(entry)) {
-            char key[256];
-            GetKey(entry, key, sizeof(key));
-            char* mergedEntry = nullptr;
-            if (GenerateAdditiveString(key, requested, plan->envp, nullptr, &mergedEntry) == 0) {
+        if (*findName(&requests, entry) != static_cast<int>(i)) {
+            continue; // a later entry names the same variable
+        }
+        bool bare = strchr(entry, '=') == nullptr;
+        int k = additiveIndex(entry);
+        if (k >= 0) {
+            entry = mergeAdditive(entry, inheritedAdditive[k], &failed);
+            if (entry == nullptr) {
                 continue;
             }
-            if (mergedEntry != nullptr) {
-                plan->mergedEntries[merged++] = mergedEntry;
-                entry = mergedEntry;
-            }
+            plan->mergedEntries[merged++] = entry;
+            bare = false;
         }
-        putEntry(plan->envp, &count, entry);
+        int* slot = findName(&names, entry);
+        if (*slot >= 0) {
+            plan->envp[*slot] = entry;
+            removed[*slot] = bare;
+        } else if (!bare) {
+            plan->envp[count] = entry;
+            *slot = static_cast<int>(count++);
+        }
+    }
+
+    size_t kept = 0;
+    for (size_t i = 0; !failed && i < count; i++) {
+        if (!removed[i]) {
+            plan->envp[kept++] = plan->envp[i];
+        }
+    }
+    if (!failed) {
+        plan->envp[kept] = nullptr;
+    }
+    free(removed);
+    free(names.slots);
+    free(requests.slots);
+    if (failed) {
+        *sysErr = ENOMEM;
+        return PROC_OUT_OF_MEMORY;
     }
     return PROC_SUCCESS;
 }
@@ -191,27 +329,96 @@ int buildShellArgv(SpawnPlan* plan, char** argv, int* sysErr)
     return PROC_SUCCESS;
 }
 
+// Entries larger than the buffer (a group with thousands of members) make
+// the look-up fail with ERANGE, which is not "not found": the buffer grows
+// until the entry fits.
+constexpr size_t ACCOUNT_BUFFER_START = 16384;
+constexpr size_t ACCOUNT_BUFFER_LIMIT = size_t{64} * 1024 * 1024;
+
+// Runs lookup(entry, buffer, size, &result) with a growing buffer and hands
+// the entry to found() while the buffer still holds its strings.
+template <typename Entry, typename Lookup, typename Found> void lookUpAccount(Lookup lookup, Found found)
+{
+    for (size_t size = ACCOUNT_BUFFER_START; size <= ACCOUNT_BUFFER_LIMIT; size *= 2) {
+        char* buffer = static_cast<char*>(malloc(size));
+        if (buffer == nullptr) {
+            return;
+        }
+        Entry entry{};
+        Entry* result = nullptr;
+        int rc = lookup(&entry, buffer, size, &result);
+        if (rc == 0 && result != nullptr) {
+            found(*result);
+        }
+        free(buffer);
+        if (rc != ERANGE) {
+            return;
+        }
+    }
+}
+
 void lookUpGroup(ChildPlan* child)
 {
-    struct group entry {};
-    struct group* found = nullptr;
-    char buffer[16384];
-    if (getgrnam_r(child->group, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-        child->groupFound = 1;
-        child->groupGid = found->gr_gid;
-    }
+    lookUpAccount<struct group>(
+        [child](struct group* entry, char* buffer, size_t size, struct group** result) {
+            return getgrnam_r(child->group, entry, buffer, size, result);
+        },
+        [child](const struct group& entry) {
+            child->groupFound = 1;
+            child->groupGid = entry.gr_gid;
+        });
 }
 
 void lookUpUser(ChildPlan* child)
 {
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    char buffer[16384];
-    if (getpwnam_r(child->user, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-        child->userFound = 1;
-        child->userUid = found->pw_uid;
-        child->userGid = found->pw_gid;
+    lookUpAccount<struct passwd>(
+        [child](struct passwd* entry, char* buffer, size_t size, struct passwd** result) {
+            return getpwnam_r(child->user, entry, buffer, size, result);
+        },
+        [child](const struct passwd& entry) {
+            child->userFound = 1;
+            child->userUid = entry.pw_uid;
+            child->userGid = entry.pw_gid;
+        });
+}
+
+// Spawns that change the child's user or group, and the server's "dumpable"
+// flag.  The kernel clears the flag of a memory image whenever a process that
+// uses it changes its user or group ids; the child shares the server's memory
+// until its exec, so its setgid and setuid clear the server's flag too (no
+// core dump, no JVM tool can attach).  The flag must stay clear while such a
+// child may still run in that memory: a process of the new user could
+// otherwise trace the child and, through it, the server.  So those spawns are
+// counted: the first notes the server's flag, and the last, once its child
+// has exec'd or ended, puts it back.  Spawns that keep the server's
+// credentials never take the lock.
+pthread_mutex_t credentialLock = PTHREAD_MUTEX_INITIALIZER;
+int credentialSpawns = 0;
+int savedDumpable = -1;
+
+void beginCredentialChange(SpawnPlan* plan)
+{
+    pthread_mutex_lock(&credentialLock);
+    if (credentialSpawns++ == 0) {
+        savedDumpable = prctl(PR_GET_DUMPABLE);
     }
+    pthread_mutex_unlock(&credentialLock);
+    plan->changesCredentials = 1;
+}
+
+void endCredentialChange(SpawnPlan* plan)
+{
+    if (plan->changesCredentials == 0) {
+        return;
+    }
+    pthread_mutex_lock(&credentialLock);
+    // Only 0 and 1 can be set again (2 comes from the system's setting).
+    if (--credentialSpawns == 0 && (savedDumpable == 0 || savedDumpable == 1) &&
+        prctl(PR_GET_DUMPABLE) != savedDumpable) {
+        prctl(PR_SET_DUMPABLE, savedDumpable);
+    }
+    pthread_mutex_unlock(&credentialLock);
+    plan->changesCredentials = 0;
 }
 
 } // namespace
@@ -244,6 +451,9 @@ int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, 
         for (int i = 0; i < 3; i++) {
             child->files[i] = stdHandleFiles[i];
         }
+    }
+    if (group != nullptr || user != nullptr) {
+        beginCredentialChange(plan);
     }
     if (group != nullptr) {
         lookUpGroup(child);
@@ -291,9 +501,9 @@ void* unix_GrandchildStackTop(const SpawnPlan* plan)
 
 void unix_ReleaseSpawnPlan(SpawnPlan* plan)
 {
-    if (plan->envp != environ) {
-        free(plan->envp);
-    }
+    endCredentialChange(plan);
+    free(plan->envp);
+    free(plan->environmentCopy);
     if (plan->mergedEntries != nullptr) {
         for (char** entry = plan->mergedEntries; *entry != nullptr; entry++) {
             free(*entry);

@@ -9,18 +9,22 @@
 struct SpawnPlan {
     ChildPlan child;
     // Owned by the plan.
-    char** envp;          // array; its strings are environ's or in mergedEntries
-    char** mergedEntries; // merged additive entries (null-terminated)
-    char** execPaths;     // candidate paths and their strings
-    char** shellArgv;     // array only; its strings belong to the caller
-    void* stacks;         // one mapping for the child's (and grandchild's) stack
+    char** envp;           // array; its strings are in environmentCopy, the caller's or in mergedEntries
+    char* environmentCopy; // the server's environment when the plan was made
+    char** mergedEntries;  // merged additive entries (null-terminated)
+    char** execPaths;      // candidate paths and their strings
+    char** shellArgv;      // array only; its strings belong to the caller
+    void* stacks;          // one mapping for the child's (and grandchild's) stack
     size_t stacksSize;
+    int changesCredentials; // counted among the spawns that change user or group
 };
 
 // Fills the plan.  0, or 13 with sysErr when memory runs out.
 int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
                           const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
                           const char* group, const char* user, int processGroup, int detached, int* sysErr);
+// Releases what the plan holds.  Only once the child has exec'd or ended:
+// until then it runs on the plan's stack and data, in the server's memory.
 void unix_ReleaseSpawnPlan(SpawnPlan* plan);
 
 // Top of the child's stack and, for a detached spawn, of the grandchild's.

@@ -2,6 +2,8 @@ package com.qor.vt.process;
 
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
 
 /** The program a child JVM runs for the tests: one command, its results on stdout in UTF-8. */
 public final class ChildMain {
@@ -30,6 +32,26 @@ public final class ChildMain {
           out.println(t.getClass().getName() + ": " + t.getMessage());
         }
       }
+      case "spawn-text" -> {
+        // A program and directory named with an emoji, run with an emoji in
+        // an argument and in the environment; its output goes to out.txt.
+        String emoji = "\uD83D\uDE00";
+        Path dir = Files.createDirectory(Path.of(args[2], "d" + emoji));
+        Path program = Files.copy(Path.of(args[1]), dir.resolve("p" + emoji));
+        long handle = UnixProcessGlue.create(program.toString(),
+            new String[] {"args", "x" + emoji + "y", "env", "E", "cwd"}, new String[] {"E=" + emoji},
+            dir.toString(), 20, new String[] {null, args[2] + "/out.txt", null}, 0, 022, null, null,
+            0, null, false, false);
+        UnixProcessGlue.waitForTermination(handle);
+        out.println("exit=" + UnixProcessGlue.getExitCode(handle));
+        UnixProcessGlue.done(handle);
+        out.println("getenv=[" + EnvUtilGlue.native_getenv("RAW") + "]");
+        for (String entry : EnvUtilGlue.native_getentireenv()) {
+          if (entry.startsWith("RAW=")) {
+            out.println("entireenv=[" + entry + "]");
+          }
+        }
+  }
       case "sleep" -> {
         out.println("ready");
         Thread.sleep(Long.parseLong(args[1]));

@@ -172,11 +172,21 @@ class ProcessOperationsTest {
         () -> UnixProcessGlue.recreate(String.valueOf(other.pid())));
     assertEquals("Error recreating process object. ", gone.getMessage());
 
-    // Pids that would address process groups or every process are refused.
-    for (String bad : new String[] {"0", "-1", "-5", "abc", "", "12abc", "99999999999"}) {
-      ProcessOpException refused =
-          assertThrows(ProcessOpException.class, () -> UnixProcessGlue.recreate(bad), bad);
-      assertEquals(ProcessOpException.class, refused.getClass(), bad);
+    // Pids that would address process groups or every process are refused,
+    // and so is any text but digits, or digits too long to be taken whole.
+    Process live = new ProcessBuilder(Spawn.HELPER, "pause").start();
+    String pid = String.valueOf(live.pid());
+    String[] bads = {"0", "-1", "-5", "abc", "", "12abc", "99999999999", " " + pid, "+" + pid,
+        pid + " ", pid + "\n", "0".repeat(127 - pid.length()) + pid + "9",
+        "0".repeat(127 - pid.length()) + pid + "x"};
+    try {
+      for (String bad : bads) {
+        ProcessOpException refused =
+            assertThrows(ProcessOpException.class, () -> UnixProcessGlue.recreate(bad), bad);
+        assertEquals(ProcessOpException.class, refused.getClass(), bad);
+      }
+    } finally {
+      live.destroyForcibly().waitFor();
     }
     assertThrows(ProcessOpException.class, () -> UnixProcessGlue.recreate(null));
   }
