@@ -28,7 +28,7 @@ extern BOOL(WINAPI* processTimesReader)(HANDLE process, FILETIME* creation, FILE
 bool readProcessTimes(int32_t processId, ProcessTimes* times, uint64_t* now);
 
 // The library's own process, through the handle initStats takes; false
-// before initStats.
+// before initStats. Callers hold the meter's lock.
 void takeOwnProcessHandle();
 bool readOwnProcessTimes(ProcessTimes* times, uint64_t* now);
 

@@ -92,6 +92,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv
                                                                           jint processId)
 {
     static const char* const label = PROCLOAD_PREFIX "initStats";
+    ProcloadStateGuard guard(procloadStateLock);
     logEnterExit(label, "ENTER");
     PROCLOAD_DEBUG("%s %s %s %d\n", label, "pid=", processId);
     takeOwnProcessHandle();
