@@ -1,5 +1,5 @@
-# Compares the names in a Windows DLL's export table with the list in EXPECTED.
-# Usage: cmake -DLIB=<dll> -DEXPECTED=<file> -DOBJDUMP=<objdump> -P CheckDllExports.cmake
+# Compares the names in a Windows DLL's export table with the lists in EXPECTED.
+# Usage: cmake -DLIB=<dll> -DEXPECTED=<file>[|<file>...] -DOBJDUMP=<objdump> -P CheckDllExports.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${LIB}")

@@ -1,5 +1,5 @@
-# Compares the dynamic symbols a library defines with the list in EXPECTED.
-# Usage: cmake -DLIB=<library> -DEXPECTED=<file> -P CheckExports.cmake
+# Compares the dynamic symbols a library defines with the lists in EXPECTED.
+# Usage: cmake -DLIB=<library> -DEXPECTED=<file>[|<file>...] -P CheckExports.cmake
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")

@@ -1,8 +1,13 @@
 # Fails unless the exported names in ACTUAL_VAR are exactly those listed in
-# EXPECTED (one a line, # comments allowed).
+# the files of EXPECTED (separated by "|"; one name a line, # comments allowed).
 function(qor_compare_exports lib actual_var expected)
   set(actual ${${actual_var}})
-  file(STRINGS ${expected} wanted REGEX "^[^#]")
+  string(REPLACE "|" ";" files "${expected}")
+  set(wanted "")
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} names REGEX "^[^#]")
+    list(APPEND wanted ${names})
+  endforeach()
   list(SORT actual)
   list(SORT wanted)
   set(missing ${wanted})

@@ -103,11 +103,14 @@ function(add_jni_library name)
   target_link_libraries(${name} PRIVATE qor_java_headers ${ARG_LIBS})
 endfunction()
 
-# add_export_check(<target> <file listing the expected exports, one a line>)
-function(add_export_check target expected)
+# add_export_check(<target> <files listing the expected exports, one a line...>)
+# The library exports exactly the names of all the files together.
+function(add_export_check target)
   if(NOT BUILD_TESTING)
     return()
   endif()
+  # One argument for the script; "|" separates the files.
+  string(JOIN "|" expected ${ARGN})
   if(WIN32)
     add_test(NAME ${target}.exports
              COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:${target}> -DEXPECTED=${expected}

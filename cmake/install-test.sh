@@ -17,7 +17,7 @@ cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
 case $platform in
   linux) expected="bin/webhalt lib/libGcSentry.so lib/libHostGauge.so lib/libHostScout.so lib/libProcLoad.so
                    lib/libprocctl.so share/java/qor_java.jar" ;;
-  win64) expected="bin/HostGauge.dll bin/NTHostScout.dll bin/procctl.dll bin/process_spawner.exe bin/webhalt.exe share/java/qor_java.jar" ;;
+  win64) expected="bin/HostGauge.dll bin/NTHostScout.dll bin/ProcLoad.dll bin/procctl.dll bin/process_spawner.exe bin/webhalt.exe share/java/qor_java.jar" ;;
   win32) expected="bin/GcSentry.dll share/java/qor_java.jar" ;;
   *) fail "unknown platform $platform" ;;
 esac

@@ -3,12 +3,14 @@
 // above 0. A few lines print whatever the level; those call printf directly.
 #pragma once
 
+#include "procload_export.h"
+
 #include <cstdint>
-#include <jni.h>
+#include <cstdio>
 
 extern "C" {
 // 0 off, 1 on, -1 while the sibling listing of getCPUUtilization(-1) runs.
-JNIEXPORT extern int32_t debugEnabled;
+PROCLOAD_INTERNAL extern int32_t debugEnabled;
 }
 
 // "ProcLoad", the first word of every diagnostic line.

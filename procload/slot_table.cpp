@@ -29,7 +29,12 @@ int32_t lastProcessInfo_GetIndex(int32_t pid)
         } else {
             // Every slot belongs to a live process. Slot 0 is named, but its
             // owner is another process: the callers refuse the sample.
-            PROCLOAD_DEBUG("%s %s %s\n", label, "ERROR - PROCESS_ID_MAX_SIZE too small");
+            if (FULL_TABLE_ALWAYS_REPORTED) {
+                printf("%s %s %s\n", thisModuleName, label, "ERROR - PROCESS_ID_MAX_SIZE too small");
+                fflush(stdout);
+            } else {
+                PROCLOAD_DEBUG("%s %s %s\n", label, "ERROR - PROCESS_ID_MAX_SIZE too small");
+            }
             index = 0;
         }
     }

@@ -4,9 +4,9 @@
 // The slot record and the table size belong to the platform (procload_slot.h).
 #pragma once
 
+#include "procload_export.h"
 #include "procload_slot.h"
 
-#include <jni.h>
 #include <mutex>
 
 // One lock for everything the sampling calls share: the slot table, the batch
@@ -31,10 +31,10 @@ void initialiseSlot(LastProcessSlot* slot, int32_t pid);
 void clearSlot(LastProcessSlot* slot);
 
 extern "C" {
-JNIEXPORT int32_t lastProcessInfo_GetIndex(int32_t pid);
-JNIEXPORT int32_t findExistingSlot(int32_t pid);
-JNIEXPORT int32_t findFreeSlot();
-JNIEXPORT int32_t cleanAndFindFreeSlot();
-JNIEXPORT int32_t allocateNewSlot();
-JNIEXPORT void debug_DumpPrivate(const char* label, const char* label2, const LastProcessSlot* lastInfo);
+PROCLOAD_INTERNAL int32_t lastProcessInfo_GetIndex(int32_t pid);
+PROCLOAD_INTERNAL int32_t findExistingSlot(int32_t pid);
+PROCLOAD_INTERNAL int32_t findFreeSlot();
+PROCLOAD_INTERNAL int32_t cleanAndFindFreeSlot();
+PROCLOAD_INTERNAL int32_t allocateNewSlot();
+PROCLOAD_INTERNAL void debug_DumpPrivate(const char* label, const char* label2, const LastProcessSlot* lastInfo);
 }

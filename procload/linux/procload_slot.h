@@ -8,6 +8,8 @@
 #include <sys/time.h>
 
 constexpr int PROCESS_ID_MAX_SIZE = 1024;
+// "ERROR - PROCESS_ID_MAX_SIZE too small" is a debug line on Linux.
+constexpr bool FULL_TABLE_ALWAYS_REPORTED = false;
 // Threads or processes remembered per process for the flat layout.
 constexpr int THREAD_SNAPSHOT_SIZE = 1024;
 

@@ -1,0 +1,26 @@
+// CPU utilisation of processes on Windows: the share of the whole machine's
+// processor capacity a process used since its creation or since the previous
+// sample of it, in percent, from the kernel and user times the system keeps
+// for every process.
+#pragma once
+
+#include <cstdint>
+
+// cpu units of CPU time over elapsed units of time, in percent of processors
+// processors; 0 when elapsed is not positive. Not capped: the system charges
+// CPU time in clock ticks, so a young busy process may read a little above 100.
+double machinePercent(uint64_t cpu, int64_t elapsed, int32_t processors);
+
+// Since creation: each process over its whole life; 0.0 for ids that name no
+// running process.
+void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad);
+// Since the previous since-last-call sample of each process, kept in its slot;
+// a process's first sample measures from its creation. One batch: an id that
+// appears again answers 0.0 and leaves its slot as the first occurrence left it.
+void getProcLoadLast(int32_t size, const int32_t* processIDs, double* procLoad);
+
+// The library's own process. initStats clears its sample, so that the next
+// since-last-call figure measures from the process's creation.
+void clearOwnSample();
+double ownLoadSinceCreation(const char* label);
+double ownLoadSinceLastCall(const char* label);
