@@ -31,6 +31,14 @@ done
 ratio=$(awk -v a="$high" -v b="$low" 'BEGIN { printf "%.2f", a / b }')
 echo "RESULT spawn+wait at RLIMIT_NOFILE $hard, best median of 3 runs of $n | ${high} µs | at RLIMIT_NOFILE 1024: ${low} µs | $ratio | ≈ 1"
 
+# A server with 1,000 more variables than usual, a request of 16,000.
+server_env=()
+for i in $(seq 0 999); do server_env+=("SERVER_VARIABLE_$i=server$i"); done
+env "${server_env[@]}" java -Djava.library.path="$build/lib" -cp "$cp" ProcctlBench environment \
+  $([ "$quick" = --quick ] && echo 10 || echo 40) 16000
+
+"$build/bin/procctl_env_merge_bench" $([ "$quick" = --quick ] && echo 10 || echo 50)
+
 "$build/bin/procctl_close_bench" 20000 $([ "$quick" = --quick ] && echo 10 || echo 50)
 
 echo "end of a detached (non-child) process noticed, $exits processes"
