@@ -33,28 +33,25 @@ static void destroyRecord(void* record)
     free(r);
 }
 
-// A new record, not yet known by any handle: Java gets a handle only for a
-// complete record (publish), so that no call on a guessed or early number can
-// read the record, or free it, while it is being filled in.
-static Win32ProcessRecord* newRecord()
+// A new record with the handle Java will hold for it (0 when memory runs out).
+// The handle is had before anything is started, so that no process is left
+// without one, but it names nothing until the record is complete and handed
+// out (process_PublishHandle): no call on a guessed number can read the
+// record, or free it, while it is being filled in.
+static Win32ProcessRecord* newRecord(jlong* handle)
 {
     auto* record = static_cast<Win32ProcessRecord*>(malloc(sizeof(Win32ProcessRecord)));
+    *handle = 0;
     if (record != nullptr) {
         record->processHandle = INVALID_HANDLE_VALUE;
         record->processId = 0;
+        *handle = process_ReserveHandle(record, destroyRecord);
+        if (*handle == 0) {
+            free(record);
+            record = nullptr;
+        }
     }
     return record;
-}
-
-// The handle for a complete record; 0, with the record destroyed, when
-// memory runs out.
-static jlong publish(Win32ProcessRecord* record)
-{
-    jlong handle = process_IssueHandle(record, destroyRecord);
-    if (handle == 0) {
-        destroyRecord(record);
-    }
-    return handle;
 }
 
 // The record behind a live handle, in use while this object lives.  Any
@@ -171,7 +168,8 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     char command[COMMAND_BUFFER_SIZE];
     bool commandFits = nativeStringFits(env, commandLine, command, sizeof(command));
 
-    Win32ProcessRecord* record = newRecord();
+    jlong handle = 0;
+    Win32ProcessRecord* record = newRecord(&handle);
     if (record == nullptr) {
         ReleaseCStrArray(environmentArray);
         releaseRedirections();
@@ -188,12 +186,10 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     }
     ReleaseCStrArray(environmentArray);
     releaseRedirections();
-    jlong handle = publish(record);
     if (result != 0) {
         raiseLaunchFailure(env, result);
-    } else if (handle == 0) {
-        ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
     }
+    process_PublishHandle(handle);
     return handle;
 }
 
@@ -207,7 +203,8 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recr
     }
     char text[PID_BUFFER_SIZE];
     process_GetNativeStringFromJString(env, text, pid, sizeof(text));
-    Win32ProcessRecord* record = newRecord();
+    jlong handle = 0;
+    Win32ProcessRecord* record = newRecord(&handle);
     if (record == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
         return 0;
@@ -225,29 +222,25 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recr
         }
         ThrowException(env, code, "Error recreating/binding to process. ", static_cast<int>(bound));
     }
-    jlong handle = publish(record);
-    if (handle == 0 && bound == 0) {
-        ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
-    }
+    process_PublishHandle(handle);
     return handle;
 }
 
 extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_createSelf(JNIEnv* env, jclass /*cls*/)
 {
     ProcessTrace trace("Win32ProcessGlue_createSelf()");
-    Win32ProcessRecord* record = newRecord();
+    jlong handle = 0;
+    Win32ProcessRecord* record = newRecord(&handle);
     if (record == nullptr) {
         ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
         return 0;
     }
     record->processId = GetCurrentProcessId();
     DWORD bound = win32_BindToProcess(record->processId, record);
-    jlong handle = publish(record);
     if (bound != 0) {
         ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process. ", static_cast<int>(bound));
-    } else if (handle == 0) {
-        ThrowException(env, PROC_SYSTEM_ERR, allocationFailure, 0);
     }
+    process_PublishHandle(handle);
     return handle;
 }
 
