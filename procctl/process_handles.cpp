@@ -14,6 +14,7 @@ struct HandleEntry {
     void* record;
     void (*destroy)(void*);
     long uses;
+    bool published;
     bool retired;
     HandleEntry* next;
 };
@@ -55,7 +56,7 @@ void destroy(HandleEntry* entry)
 
 } // namespace
 
-jlong process_IssueHandle(void* record, void (*destroyRecord)(void*))
+jlong process_ReserveHandle(void* record, void (*destroyRecord)(void*))
 {
     auto* entry = static_cast<HandleEntry*>(calloc(1, sizeof(HandleEntry)));
     if (entry == nullptr) {
@@ -72,11 +73,27 @@ jlong process_IssueHandle(void* record, void (*destroyRecord)(void*))
     return static_cast<jlong>(entry->id);
 }
 
+void process_PublishHandle(jlong handle)
+{
+    std::lock_guard<std::mutex> lock(tableLock);
+    HandleEntry* entry = *slotOf(static_cast<uint64_t>(handle));
+    if (handle != 0 && entry != nullptr) {
+        entry->published = true;
+    }
+}
+
+jlong process_IssueHandle(void* record, void (*destroyRecord)(void*))
+{
+    jlong handle = process_ReserveHandle(record, destroyRecord);
+    process_PublishHandle(handle);
+    return handle;
+}
+
 void* process_BeginHandleUse(jlong handle)
 {
     std::lock_guard<std::mutex> lock(tableLock);
     HandleEntry* entry = *slotOf(static_cast<uint64_t>(handle));
-    if (handle == 0 || entry == nullptr || entry->retired) {
+    if (handle == 0 || entry == nullptr || !entry->published || entry->retired) {
         return nullptr;
     }
     entry->uses++;
@@ -103,7 +120,7 @@ int process_RetireHandle(jlong handle)
     {
         std::lock_guard<std::mutex> lock(tableLock);
         HandleEntry** slot = slotOf(static_cast<uint64_t>(handle));
-        if (handle == 0 || *slot == nullptr || (*slot)->retired) {
+        if (handle == 0 || *slot == nullptr || !(*slot)->published || (*slot)->retired) {
             return 0;
         }
         (*slot)->retired = true;

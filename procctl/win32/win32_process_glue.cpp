@@ -34,6 +34,10 @@ static void destroyRecord(void* record)
 }
 
 // A new record with the handle Java will hold for it (0 when memory runs out).
+// The handle is had before anything is started, so that no process is left
+// without one, but it names nothing until the record is complete and handed
+// out (process_PublishHandle): no call on a guessed number can read the
+// record, or free it, while it is being filled in.
 static Win32ProcessRecord* newRecord(jlong* handle)
 {
     auto* record = static_cast<Win32ProcessRecord*>(malloc(sizeof(Win32ProcessRecord)));
@@ -41,7 +45,7 @@ static Win32ProcessRecord* newRecord(jlong* handle)
     if (record != nullptr) {
         record->processHandle = INVALID_HANDLE_VALUE;
         record->processId = 0;
-        *handle = process_IssueHandle(record, destroyRecord);
+        *handle = process_ReserveHandle(record, destroyRecord);
         if (*handle == 0) {
             free(record);
             record = nullptr;
@@ -185,6 +189,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     if (result != 0) {
         raiseLaunchFailure(env, result);
     }
+    process_PublishHandle(handle);
     return handle;
 }
 
@@ -217,6 +222,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recr
         }
         ThrowException(env, code, "Error recreating/binding to process. ", static_cast<int>(bound));
     }
+    process_PublishHandle(handle);
     return handle;
 }
 
@@ -234,6 +240,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     if (bound != 0) {
         ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process. ", static_cast<int>(bound));
     }
+    process_PublishHandle(handle);
     return handle;
 }
 

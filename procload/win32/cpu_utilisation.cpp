@@ -107,7 +107,11 @@ double machinePercent(uint64_t cpu, int64_t elapsed, int32_t processors)
     if (elapsed <= 0 || processors <= 0) {
         return 0.0;
     }
-    return static_cast<double>(cpu) / static_cast<double>(elapsed) * 100.0 / processors;
+    // The system charges CPU time a clock tick at a time: over an interval
+    // of a few ticks or less (two callers one after the other) a process can
+    // seem to have used many times the machine. As on Linux, 100 at most.
+    const double percent = static_cast<double>(cpu) / static_cast<double>(elapsed) * 100.0 / processors;
+    return percent > 100.0 ? 100.0 : percent;
 }
 
 void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad)

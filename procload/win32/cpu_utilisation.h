@@ -7,8 +7,8 @@
 #include <cstdint>
 
 // cpu units of CPU time over elapsed units of time, in percent of processors
-// processors; 0 when elapsed is not positive. Not capped: the system charges
-// CPU time in clock ticks, so a young busy process may read a little above 100.
+// processors; 0 when elapsed is not positive, and at most 100 (CPU time is
+// charged in clock ticks, so a short interval can hold more than it lasted).
 double machinePercent(uint64_t cpu, int64_t elapsed, int32_t processors);
 
 // Since creation: each process over its whole life; 0.0 for ids that name no

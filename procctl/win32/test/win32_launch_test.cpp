@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -633,6 +634,35 @@ TEST_F(Win32Launch, HandlesAreCheckedNotTrusted)
         EXPECT_EQ(name, "ProcessOpException") << h;
         EXPECT_EQ(message.rfind("Error releasing process object.  006: ", 0), 0u) << message;
     }
+}
+
+TEST_F(Win32Launch, AHandleNamesNothingUntilItsRecordIsComplete)
+{
+    // Handles are issued in steps of one size: the next one is known. While
+    // create runs, that number must name nothing (a done on it would free the
+    // record that the launch is still filling in).
+    jlong h1 = process_IssueHandle(nullptr, [](void*) {});
+    jlong h2 = process_IssueHandle(nullptr, [](void*) {});
+    process_RetireHandle(h1);
+    process_RetireHandle(h2);
+    const jlong next = static_cast<jlong>(static_cast<uint64_t>(h2) * 2 - static_cast<uint64_t>(h1));
+    std::atomic<bool> returned{false};
+    std::string seen;
+    std::thread guesser([&] {
+        TestJniEnv own;
+        while (!returned.load() && seen.empty()) {
+            jstring id = Java_com_qor_vt_process_Win32ProcessGlue_id(own, nullptr, next);
+            if (!own.takeException()) {
+                seen = own.utf8(id);
+            }
+        }
+    });
+    jlong child = create(helperCommand("exit 5"), nullptr, nullptr, -1, nullptr, true);
+    returned = true;
+    guesser.join();
+    ASSERT_EQ(child, next);
+    std::string pid = jni.utf8(Java_com_qor_vt_process_Win32ProcessGlue_id(jni, nullptr, child));
+    EXPECT_TRUE(seen.empty() || seen == pid) << "a record seen half made: process " << seen;
 }
 
 TEST_F(Win32Launch, AWaitOfMinusOneSecondsHasNoLimit)

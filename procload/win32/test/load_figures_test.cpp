@@ -5,6 +5,7 @@
 #include "com_qor_vt_mr_rlm_procload_ProcLoad.h"
 #include "procload/slot_table.h"
 #include "procload/win32/cpu_utilisation.h"
+#include "procload/win32/process_times.h"
 #include "procload/win32/test/meter_test_support.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,34 @@ TEST_F(LoadFigures, ArraysOfIds)
     EXPECT_EQ(jni.unreleased(), 0);
     EXPECT_FALSE(jni.exceptionPending());
     EXPECT_TRUE(target.finish());
+}
+
+TEST_F(LoadFigures, NoFigureExceedsTheWholeMachine)
+{
+    // The system charges CPU time a clock tick at a time, so over a short
+    // interval (two callers sampling one after the other) a process can
+    // seem to have used far more than every processor. Here: an hour of CPU
+    // time for a process a few seconds old.
+    processTimesReader = [](HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel,
+                            FILETIME* user) -> BOOL {
+        if (!GetProcessTimes(process, creation, exit, kernel, user)) {
+            return FALSE;
+        }
+        const uint64_t hour = 3600ULL * 10000000ULL;
+        *kernel = FILETIME{static_cast<DWORD>(hour), static_cast<DWORD>(hour >> 32)};
+        return TRUE;
+    };
+    const jint self = static_cast<jint>(GetCurrentProcessId());
+    Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(jni, nullptr, self);
+    const double figures[] = {
+        Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoad__JI(jni, nullptr, 0, self),
+        Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoadLast__JI(jni, nullptr, 0, self),
+        Java_com_qor_vt_mr_rlm_procload_ProcLoad_getCPUUtilization__(jni, nullptr),
+        Java_com_qor_vt_mr_rlm_procload_ProcLoad_getCPUUtilization__I(jni, nullptr, 0),
+    };
+    for (double figure : figures) {
+        EXPECT_EQ(figure, 100.0);
+    }
 }
 
 void spin(DWORD milliseconds)
