@@ -23,7 +23,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
@@ -406,9 +409,9 @@ void beginCredentialChange(SpawnPlan* plan)
     plan->changesCredentials = 1;
 }
 
-void endCredentialChange(SpawnPlan* plan)
+void endCredentialChange(int* changesCredentials)
 {
-    if (plan->changesCredentials == 0) {
+    if (*changesCredentials == 0) {
         return;
     }
     pthread_mutex_lock(&credentialLock);
@@ -418,7 +421,42 @@ void endCredentialChange(SpawnPlan* plan)
         prctl(PR_SET_DUMPABLE, savedDumpable);
     }
     pthread_mutex_unlock(&credentialLock);
-    plan->changesCredentials = 0;
+    *changesCredentials = 0;
+}
+
+// Children that a failed spawn killed but that did not end (held in the
+// kernel, where even SIGKILL waits for the answer).  Such a child still runs
+// in the server's memory, on the plan's stack, with the user and group it
+// may have taken: its stack stays mapped, and the dumpable flag stays as the
+// kernel left it (else that user could read and write the server's memory
+// through the child), until it has ended.  They are looked at, and reaped
+// when they are ours, at every later spawn.  One known only by its pid, or
+// one more than the table holds, keeps both for good.
+struct AbandonedChild {
+    int pid;   // our child, or 0
+    int pidfd; // a grandchild's pidfd, or -1
+    void* stacks;
+    size_t stacksSize;
+    int changesCredentials;
+};
+
+constexpr int ABANDONED_MAX = 64;
+pthread_mutex_t abandonedLock = PTHREAD_MUTEX_INITIALIZER;
+AbandonedChild abandoned[ABANDONED_MAX];
+int abandonedCount = 0;
+
+bool abandonedHasEnded(const AbandonedChild& child)
+{
+    if (child.pid > 0) {
+        int rc;
+        while ((rc = waitpid(child.pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
+        }
+        return rc > 0 || (rc == -1 && errno == ECHILD);
+    }
+    struct pollfd p {
+        child.pidfd, POLLIN, 0
+    };
+    return poll(&p, 1, 0) > 0;
 }
 
 } // namespace
@@ -427,6 +465,7 @@ int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, 
                           const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
                           const char* group, const char* user, int processGroup, int detached, int* sysErr)
 {
+    unix_ReapAbandonedChildren();
     memset(plan, 0, sizeof(*plan));
     ChildPlan* child = &plan->child;
     child->executable = executable;
@@ -501,7 +540,7 @@ void* unix_GrandchildStackTop(const SpawnPlan* plan)
 
 void unix_ReleaseSpawnPlan(SpawnPlan* plan)
 {
-    endCredentialChange(plan);
+    endCredentialChange(&plan->changesCredentials);
     free(plan->envp);
     free(plan->environmentCopy);
     if (plan->mergedEntries != nullptr) {
@@ -538,10 +577,62 @@ int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*))
     return pid;
 }
 
-void unix_KillAndReap(int pid)
+bool unix_KillAndReap(int pid, int waitMs)
 {
     while (kill(pid, SIGKILL) == -1 && errno == EINTR) {
     }
-    while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+    struct timespec start {};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        int rc = waitpid(pid, nullptr, WNOHANG);
+        if (rc > 0 || (rc == -1 && errno != EINTR)) {
+            return true;
+        }
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 >= waitMs) {
+            return false;
+        }
+        usleep(2000);
     }
+}
+
+void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd)
+{
+    pthread_mutex_lock(&abandonedLock);
+    if ((pid > 0 || pidfd >= 0) && abandonedCount < ABANDONED_MAX) {
+        AbandonedChild& entry = abandoned[abandonedCount];
+        entry.pidfd = pid > 0 ? -1 : fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
+        if (pid > 0 || entry.pidfd >= 0) {
+            entry.pid = pid > 0 ? pid : 0;
+            entry.stacks = plan->stacks;
+            entry.stacksSize = plan->stacksSize;
+            entry.changesCredentials = plan->changesCredentials;
+            abandonedCount++;
+        }
+    }
+    pthread_mutex_unlock(&abandonedLock);
+    plan->stacks = nullptr;
+    plan->changesCredentials = 0;
+}
+
+void unix_ReapAbandonedChildren(void)
+{
+    pthread_mutex_lock(&abandonedLock);
+    for (int i = 0; i < abandonedCount;) {
+        AbandonedChild& entry = abandoned[i];
+        if (!abandonedHasEnded(entry)) {
+            i++;
+            continue;
+        }
+        if (entry.pidfd >= 0) {
+            close(entry.pidfd);
+        }
+        if (entry.stacks != nullptr) {
+            munmap(entry.stacks, entry.stacksSize);
+        }
+        endCredentialChange(&entry.changesCredentials);
+        entry = abandoned[--abandonedCount];
+    }
+    pthread_mutex_unlock(&abandonedLock);
 }
