@@ -15,6 +15,7 @@ struct HandleEntry {
     void (*destroy)(void*);
     long uses;
     bool retired;
+    bool reserved; // issued, but not yet handed out
     HandleEntry* next;
 };
 
@@ -57,12 +58,20 @@ void destroy(HandleEntry* entry)
 
 jlong process_IssueHandle(void* record, void (*destroyRecord)(void*))
 {
+    jlong handle = process_ReserveHandle(record, destroyRecord);
+    process_PublishHandle(handle);
+    return handle;
+}
+
+jlong process_ReserveHandle(void* record, void (*destroyRecord)(void*))
+{
     auto* entry = static_cast<HandleEntry*>(calloc(1, sizeof(HandleEntry)));
     if (entry == nullptr) {
         return 0;
     }
     entry->record = record;
     entry->destroy = destroyRecord;
+    entry->reserved = true;
     std::lock_guard<std::mutex> lock(tableLock);
     // An odd multiplier maps the count one to one onto numbers spread over
     // the whole range, none of them 0, and far from small integers.
@@ -72,11 +81,20 @@ jlong process_IssueHandle(void* record, void (*destroyRecord)(void*))
     return static_cast<jlong>(entry->id);
 }
 
+void process_PublishHandle(jlong handle)
+{
+    std::lock_guard<std::mutex> lock(tableLock);
+    HandleEntry* entry = *slotOf(static_cast<uint64_t>(handle));
+    if (handle != 0 && entry != nullptr) {
+        entry->reserved = false;
+    }
+}
+
 void* process_BeginHandleUse(jlong handle)
 {
     std::lock_guard<std::mutex> lock(tableLock);
     HandleEntry* entry = *slotOf(static_cast<uint64_t>(handle));
-    if (handle == 0 || entry == nullptr || entry->retired) {
+    if (handle == 0 || entry == nullptr || entry->retired || entry->reserved) {
         return nullptr;
     }
     entry->uses++;
@@ -103,7 +121,7 @@ int process_RetireHandle(jlong handle)
     {
         std::lock_guard<std::mutex> lock(tableLock);
         HandleEntry** slot = slotOf(static_cast<uint64_t>(handle));
-        if (handle == 0 || *slot == nullptr || (*slot)->retired) {
+        if (handle == 0 || *slot == nullptr || (*slot)->retired || (*slot)->reserved) {
             return 0;
         }
         (*slot)->retired = true;

@@ -15,6 +15,10 @@ extern "C" {
 // A new handle for the record, which `destroy` releases once the handle has
 // been retired and no call uses it any more; 0 when memory runs out.
 JNIEXPORT jlong process_IssueHandle(void* record, void (*destroy)(void*));
+// The same for a record that is still being made: the handle names nothing
+// (no call can use or retire it) until process_PublishHandle.
+JNIEXPORT jlong process_ReserveHandle(void* record, void (*destroy)(void*));
+JNIEXPORT void process_PublishHandle(jlong handle);
 // The record of a live handle, in use until process_EndHandleUse; null when
 // the number names no live handle.
 JNIEXPORT void* process_BeginHandleUse(jlong handle);
