@@ -429,34 +429,62 @@ void endCredentialChange(int* changesCredentials)
 // in the server's memory, on the plan's stack, with the user and group it
 // may have taken: its stack stays mapped, and the dumpable flag stays as the
 // kernel left it (else that user could read and write the server's memory
-// through the child), until it has ended.  They are looked at, and reaped
-// when they are ours, at every later spawn.  One known only by its pid, or
-// one more than the table holds, keeps both for good.
+// through the child), until it has ended.  Children whose record was
+// released while they ran wait here too, so that they do not stay zombies.
+// They are looked at, and reaped when they are ours, at every later spawn
+// and release.  One known only by its pid keeps its stack and credential
+// count for good.
 struct AbandonedChild {
     int pid;   // our child, or 0
     int pidfd; // a grandchild's pidfd, or -1
     void* stacks;
     size_t stacksSize;
     int changesCredentials;
+    AbandonedChild* next;
 };
 
-constexpr int ABANDONED_MAX = 64;
 pthread_mutex_t abandonedLock = PTHREAD_MUTEX_INITIALIZER;
-AbandonedChild abandoned[ABANDONED_MAX];
-int abandonedCount = 0;
+AbandonedChild* abandoned = nullptr;
 
-bool abandonedHasEnded(const AbandonedChild& child)
+bool abandonedHasEnded(const AbandonedChild* child)
 {
-    if (child.pid > 0) {
+    if (child->pid > 0) {
         int rc;
-        while ((rc = waitpid(child.pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
+        while ((rc = waitpid(child->pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
         }
         return rc > 0 || (rc == -1 && errno == ECHILD);
     }
     struct pollfd p {
-        child.pidfd, POLLIN, 0
+        child->pidfd, POLLIN, 0
     };
     return poll(&p, 1, 0) > 0;
+}
+
+// Keeps the child with what it holds; false when it cannot be watched
+// (nothing to watch it by, or no memory): what it holds is then kept for good.
+bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int changesCredentials)
+{
+    if (pid <= 0 && pidfd < 0) {
+        return false;
+    }
+    auto* entry = static_cast<AbandonedChild*>(malloc(sizeof(AbandonedChild)));
+    if (entry == nullptr) {
+        return false;
+    }
+    entry->pid = pid > 0 ? pid : 0;
+    entry->pidfd = pid > 0 ? -1 : fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
+    if (entry->pid == 0 && entry->pidfd < 0) {
+        free(entry);
+        return false;
+    }
+    entry->stacks = stacks;
+    entry->stacksSize = stacksSize;
+    entry->changesCredentials = changesCredentials;
+    pthread_mutex_lock(&abandonedLock);
+    entry->next = abandoned;
+    abandoned = entry;
+    pthread_mutex_unlock(&abandonedLock);
+    return true;
 }
 
 } // namespace
@@ -599,40 +627,41 @@ bool unix_KillAndReap(int pid, int waitMs)
 
 void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd)
 {
-    pthread_mutex_lock(&abandonedLock);
-    if ((pid > 0 || pidfd >= 0) && abandonedCount < ABANDONED_MAX) {
-        AbandonedChild& entry = abandoned[abandonedCount];
-        entry.pidfd = pid > 0 ? -1 : fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
-        if (pid > 0 || entry.pidfd >= 0) {
-            entry.pid = pid > 0 ? pid : 0;
-            entry.stacks = plan->stacks;
-            entry.stacksSize = plan->stacksSize;
-            entry.changesCredentials = plan->changesCredentials;
-            abandonedCount++;
-        }
-    }
-    pthread_mutex_unlock(&abandonedLock);
+    keepAbandoned(pid, pidfd, plan->stacks, plan->stacksSize, plan->changesCredentials);
     plan->stacks = nullptr;
     plan->changesCredentials = 0;
 }
 
+void unix_ReapLater(int pid)
+{
+    keepAbandoned(pid, -1, nullptr, 0, 0);
+}
+
 void unix_ReapAbandonedChildren(void)
 {
+    AbandonedChild* ended = nullptr;
     pthread_mutex_lock(&abandonedLock);
-    for (int i = 0; i < abandonedCount;) {
-        AbandonedChild& entry = abandoned[i];
+    for (AbandonedChild** link = &abandoned; *link != nullptr;) {
+        AbandonedChild* entry = *link;
         if (!abandonedHasEnded(entry)) {
-            i++;
+            link = &entry->next;
             continue;
         }
-        if (entry.pidfd >= 0) {
-            close(entry.pidfd);
-        }
-        if (entry.stacks != nullptr) {
-            munmap(entry.stacks, entry.stacksSize);
-        }
-        endCredentialChange(&entry.changesCredentials);
-        entry = abandoned[--abandonedCount];
+        *link = entry->next;
+        entry->next = ended;
+        ended = entry;
     }
     pthread_mutex_unlock(&abandonedLock);
+    while (ended != nullptr) {
+        AbandonedChild* entry = ended;
+        ended = entry->next;
+        if (entry->pidfd >= 0) {
+            close(entry->pidfd);
+        }
+        if (entry->stacks != nullptr) {
+            munmap(entry->stacks, entry->stacksSize);
+        }
+        endCredentialChange(&entry->changesCredentials);
+        free(entry);
+    }
 }

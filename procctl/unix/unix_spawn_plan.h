@@ -41,8 +41,12 @@ bool unix_KillAndReap(int pid, int waitMs);
 
 // Hands over a child of a failed spawn that did not end after its kill (our
 // child by pid, or a grandchild by its pidfd, or neither when it is not
-// known): the plan's stack and credential count are kept until it has
-// ended, and the plan no longer releases them.
+// known, in which case they are kept for good): the plan's stack and
+// credential count are kept until it has ended, and the plan no longer
+// releases them.
 void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd);
+// Hands over a child of ours whose record was released while it ran, to be
+// reaped once it has ended.
+void unix_ReapLater(int pid);
 // Reaps the abandoned children that have ended and releases what they kept.
 void unix_ReapAbandonedChildren(void);

@@ -110,6 +110,17 @@ class ProcessRecordTest {
   }
 
   @Test
+  void aChildReleasedWhileItRunsIsReapedOnceItHasEnded() throws Exception {
+    long handle = Spawn.helper("sleep", "100", "exit", "3").create();
+    String pid = UnixProcessGlue.id(handle);
+    UnixProcessGlue.done(handle);
+    Spawn.awaitZombie(pid);
+    // A later release reaps it (this one's child is reaped by its own record).
+    assertEquals(4, Spawn.helper("exit", "4").run());
+    assertEquals("", Spawn.stat(pid));
+  }
+
+  @Test
   void handlesAreCheckedNotTrusted() throws Exception {
     long handle = Spawn.helper("sleep", "300", "exit", "3").create();
     ExecutorService pool = Executors.newSingleThreadExecutor();
