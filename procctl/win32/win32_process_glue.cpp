@@ -41,7 +41,8 @@ static Win32ProcessRecord* newRecord(jlong* handle)
     if (record != nullptr) {
         record->processHandle = INVALID_HANDLE_VALUE;
         record->processId = 0;
-        *handle = process_IssueHandle(record, destroyRecord);
+        // Named by nothing until the entry point hands it out.
+        *handle = process_ReserveHandle(record, destroyRecord);
         if (*handle == 0) {
             free(record);
             record = nullptr;
@@ -185,6 +186,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     if (result != 0) {
         raiseLaunchFailure(env, result);
     }
+    process_PublishHandle(handle);
     return handle;
 }
 
@@ -217,6 +219,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_recr
         }
         ThrowException(env, code, "Error recreating/binding to process. ", static_cast<int>(bound));
     }
+    process_PublishHandle(handle);
     return handle;
 }
 
@@ -234,6 +237,7 @@ extern "C" JNIEXPORT jlong JNICALL Java_com_qor_vt_process_Win32ProcessGlue_crea
     if (bound != 0) {
         ThrowException(env, PROC_SYSTEM_ERR, "Error recreating process. ", static_cast<int>(bound));
     }
+    process_PublishHandle(handle);
     return handle;
 }
 
