@@ -527,7 +527,7 @@ void unix_doneWithProcess(UnixProcessRecord* record)
         int sysErr = 0;
         look(record, &sysErr);
         if (record->notChild == 0 && record->reaped == 0 && pidOf(record) > 0) {
-            unix_ReapLater(pidOf(record));
+            unix_ReapLater(pidOf(record), record->pidfd);
         }
         unix_ReapAbandonedChildren();
         process_log("Destroying mutex for process (PID): [%s]\n", record->pid);

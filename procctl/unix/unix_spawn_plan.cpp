@@ -18,6 +18,7 @@
 #include "procctl/process_env.h"
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
+#include "procctl/unix/linux_pidfd.h"
 
 #include <cerrno>
 #include <csignal>
@@ -435,8 +436,8 @@ void endCredentialChange(int* changesCredentials)
 // and release.  One known only by its pid keeps its stack and credential
 // count for good.
 struct AbandonedChild {
-    int pid;   // our child, or 0
-    int pidfd; // a grandchild's pidfd, or -1
+    int pid;   // our child, or 0 for a grandchild
+    int pidfd; // its pidfd, or -1
     void* stacks;
     size_t stacksSize;
     int changesCredentials;
@@ -446,8 +447,21 @@ struct AbandonedChild {
 pthread_mutex_t abandonedLock = PTHREAD_MUTEX_INITIALIZER;
 AbandonedChild* abandoned = nullptr;
 
+// Whether the child has ended; our own child is reaped then, through its
+// pidfd where it has one, so that nothing else that took its pid could be.
 bool abandonedHasEnded(const AbandonedChild* child)
 {
+    if (child->pid > 0 && child->pidfd >= 0) {
+        siginfo_t info;
+        int rc;
+        do {
+            memset(&info, 0, sizeof(info));
+            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(child->pidfd), &info, WEXITED | WNOHANG);
+        } while (rc == -1 && errno == EINTR);
+        if (rc == 0 || errno != EINVAL) {
+            return rc == -1 || info.si_pid != 0;
+        }
+    }
     if (child->pid > 0) {
         int rc;
         while ((rc = waitpid(child->pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
@@ -460,23 +474,22 @@ bool abandonedHasEnded(const AbandonedChild* child)
     return poll(&p, 1, 0) > 0;
 }
 
-// Keeps the child with what it holds; false when it cannot be watched
-// (nothing to watch it by, or no memory): what it holds is then kept for good.
+// Keeps the child with what it holds, watched through a pidfd of its own (a
+// copy of `pidfd`, or one opened on our unreaped child); false when it
+// cannot be watched (a grandchild without a pidfd, or no memory): what it
+// holds is then kept for good.
 bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int changesCredentials)
 {
-    if (pid <= 0 && pidfd < 0) {
-        return false;
-    }
-    auto* entry = static_cast<AbandonedChild*>(malloc(sizeof(AbandonedChild)));
+    int own = pidfd >= 0 ? fcntl(pidfd, F_DUPFD_CLOEXEC, 0) : (pid > 0 ? unix_pidfd_open(pid) : -1);
+    auto* entry = (pid > 0 || own >= 0) ? static_cast<AbandonedChild*>(malloc(sizeof(AbandonedChild))) : nullptr;
     if (entry == nullptr) {
+        if (own >= 0) {
+            close(own);
+        }
         return false;
     }
     entry->pid = pid > 0 ? pid : 0;
-    entry->pidfd = pid > 0 ? -1 : fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
-    if (entry->pid == 0 && entry->pidfd < 0) {
-        free(entry);
-        return false;
-    }
+    entry->pidfd = own;
     entry->stacks = stacks;
     entry->stacksSize = stacksSize;
     entry->changesCredentials = changesCredentials;
@@ -632,9 +645,9 @@ void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd)
     plan->changesCredentials = 0;
 }
 
-void unix_ReapLater(int pid)
+void unix_ReapLater(int pid, int pidfd)
 {
-    keepAbandoned(pid, -1, nullptr, 0, 0);
+    keepAbandoned(pid, pidfd, nullptr, 0, 0);
 }
 
 void unix_ReapAbandonedChildren(void)

@@ -45,8 +45,8 @@ bool unix_KillAndReap(int pid, int waitMs);
 // credential count are kept until it has ended, and the plan no longer
 // releases them.
 void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd);
-// Hands over a child of ours whose record was released while it ran, to be
-// reaped once it has ended.
-void unix_ReapLater(int pid);
+// Hands over a child of ours whose record was released while it ran (with
+// the record's pidfd, or -1), to be reaped once it has ended.
+void unix_ReapLater(int pid, int pidfd);
 // Reaps the abandoned children that have ended and releases what they kept.
 void unix_ReapAbandonedChildren(void);
