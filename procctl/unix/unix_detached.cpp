@@ -201,7 +201,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
                 closeAll(fds, 2);
                 result = PROC_SYSTEM_ERR;
                 if (grandchild < 0) {
-                    plan.stacks = nullptr;
+                    unix_AbandonChild(&plan, 0, -1);
                 }
             } else {
                 *sysErr = 0;
@@ -216,9 +216,10 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
                 }
                 // Until its exec the grandchild runs on the plan's stack in
                 // our memory: after a failure it is given a while to end, and
-                // if it has not, its stack stays mapped for good.
+                // if it has not, it keeps its stack (and the dumpable flag
+                // stays cleared) until it has.
                 if (result != PROC_SUCCESS && !grandchildEnded(record, GRANDCHILD_END_WAIT_MS)) {
-                    plan.stacks = nullptr;
+                    unix_AbandonChild(&plan, 0, record->pidfd);
                 }
             }
         }

@@ -87,8 +87,8 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
     int sysErr = 0;
     int result = PROC_SUCCESS;
     // The handle is had before anything is started, so that no process is
-    // left without one.
-    jlong handle = record != nullptr ? process_IssueHandle(record, destroyRecord) : 0;
+    // left without one; it names nothing until create hands it out.
+    jlong handle = record != nullptr ? process_ReserveHandle(record, destroyRecord) : 0;
     if (handle == 0) {
         unix_FreeProcessRecord(record);
         record = nullptr;
@@ -159,11 +159,13 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         if (record != nullptr) {
             process_log("Process creation failed.  Please check for the exceptions for exact reason.\n");
             // Java never sees a record whose creation raised an exception.
+            process_PublishHandle(handle);
             process_RetireHandle(handle);
         }
         return 0;
     }
     process_log("Created new process.  Process ID for created process: [%d]\n", atoi(record->pid));
+    process_PublishHandle(handle);
     return handle;
 }
 

@@ -18,6 +18,7 @@
 #include "procctl/process_log.h"
 #include "procctl/process_strutil.h"
 #include "procctl/unix/unix_process.h"
+#include "procctl/unix/unix_spawn_plan.h"
 
 #include "procctl/unix/linux_pidfd.h"
 #include "procctl/unix/linux_raw_syscall.h"
@@ -521,9 +522,14 @@ void unix_doneWithProcess(UnixProcessRecord* record)
 {
     process_log_entry("unix_doneWithProcess()");
     if (record != nullptr) {
-        // A child that has ended is reaped now: nobody could do it later.
+        // A child that has ended is reaped now, one that still runs once it
+        // has ended: nobody else could do it.
         int sysErr = 0;
         look(record, &sysErr);
+        if (record->notChild == 0 && record->reaped == 0 && pidOf(record) > 0) {
+            unix_ReapLater(pidOf(record), record->pidfd);
+        }
+        unix_ReapAbandonedChildren();
         process_log("Destroying mutex for process (PID): [%s]\n", record->pid);
         pthread_mutex_destroy(&record->stateLock);
         pthread_mutex_destroy(&record->waiterLock);

@@ -143,6 +143,10 @@ int WaitForExecOutcome(int fds[2], int* sysErr)
     return result;
 }
 
+// Milliseconds a failed spawn waits for its killed child to end before it
+// gives up on it.
+static constexpr int CHILD_END_WAIT_MS = 2000;
+
 static int forkFailure(int err)
 {
     return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
@@ -189,7 +193,11 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
             process_log("WaitForExecOutcome completed.  Return value was: [%d] and sysErr was: [%d]\n", result,
                         *sysErr);
             if (result != PROC_SUCCESS) {
-                unix_KillAndReap(pid);
+                // A child held in the kernel may outlive even SIGKILL for a
+                // long while: create is bounded all the same.
+                if (!unix_KillAndReap(pid, CHILD_END_WAIT_MS)) {
+                    unix_AbandonChild(&plan, pid, -1);
+                }
                 record->reaped = 1;
             } else {
                 unix_PinProcessIdentity(record);

@@ -18,12 +18,16 @@
 #include "procctl/process_env.h"
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
+#include "procctl/unix/linux_pidfd.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
@@ -406,9 +410,9 @@ void beginCredentialChange(SpawnPlan* plan)
     plan->changesCredentials = 1;
 }
 
-void endCredentialChange(SpawnPlan* plan)
+void endCredentialChange(int* changesCredentials)
 {
-    if (plan->changesCredentials == 0) {
+    if (*changesCredentials == 0) {
         return;
     }
     pthread_mutex_lock(&credentialLock);
@@ -418,7 +422,82 @@ void endCredentialChange(SpawnPlan* plan)
         prctl(PR_SET_DUMPABLE, savedDumpable);
     }
     pthread_mutex_unlock(&credentialLock);
-    plan->changesCredentials = 0;
+    *changesCredentials = 0;
+}
+
+// Children that a failed spawn killed but that did not end (held in the
+// kernel, where even SIGKILL waits for the answer).  Such a child still runs
+// in the server's memory, on the plan's stack, with the user and group it
+// may have taken: its stack stays mapped, and the dumpable flag stays as the
+// kernel left it (else that user could read and write the server's memory
+// through the child), until it has ended.  Children whose record was
+// released while they ran wait here too, so that they do not stay zombies.
+// They are looked at, and reaped when they are ours, at every later spawn
+// and release.  One known only by its pid keeps its stack and credential
+// count for good.
+struct AbandonedChild {
+    int pid;   // our child, or 0 for a grandchild
+    int pidfd; // its pidfd, or -1
+    void* stacks;
+    size_t stacksSize;
+    int changesCredentials;
+    AbandonedChild* next;
+};
+
+pthread_mutex_t abandonedLock = PTHREAD_MUTEX_INITIALIZER;
+AbandonedChild* abandoned = nullptr;
+
+// Whether the child has ended; our own child is reaped then, through its
+// pidfd where it has one, so that nothing else that took its pid could be.
+bool abandonedHasEnded(const AbandonedChild* child)
+{
+    if (child->pid > 0 && child->pidfd >= 0) {
+        siginfo_t info;
+        int rc;
+        do {
+            memset(&info, 0, sizeof(info));
+            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(child->pidfd), &info, WEXITED | WNOHANG);
+        } while (rc == -1 && errno == EINTR);
+        if (rc == 0 || errno != EINVAL) {
+            return rc == -1 || info.si_pid != 0;
+        }
+    }
+    if (child->pid > 0) {
+        int rc;
+        while ((rc = waitpid(child->pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
+        }
+        return rc > 0 || (rc == -1 && errno == ECHILD);
+    }
+    struct pollfd p {
+        child->pidfd, POLLIN, 0
+    };
+    return poll(&p, 1, 0) > 0;
+}
+
+// Keeps the child with what it holds, watched through a pidfd of its own (a
+// copy of `pidfd`, or one opened on our unreaped child); false when it
+// cannot be watched (a grandchild without a pidfd, or no memory): what it
+// holds is then kept for good.
+bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int changesCredentials)
+{
+    int own = pidfd >= 0 ? fcntl(pidfd, F_DUPFD_CLOEXEC, 0) : (pid > 0 ? unix_pidfd_open(pid) : -1);
+    auto* entry = (pid > 0 || own >= 0) ? static_cast<AbandonedChild*>(malloc(sizeof(AbandonedChild))) : nullptr;
+    if (entry == nullptr) {
+        if (own >= 0) {
+            close(own);
+        }
+        return false;
+    }
+    entry->pid = pid > 0 ? pid : 0;
+    entry->pidfd = own;
+    entry->stacks = stacks;
+    entry->stacksSize = stacksSize;
+    entry->changesCredentials = changesCredentials;
+    pthread_mutex_lock(&abandonedLock);
+    entry->next = abandoned;
+    abandoned = entry;
+    pthread_mutex_unlock(&abandonedLock);
+    return true;
 }
 
 } // namespace
@@ -427,6 +506,7 @@ int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, 
                           const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
                           const char* group, const char* user, int processGroup, int detached, int* sysErr)
 {
+    unix_ReapAbandonedChildren();
     memset(plan, 0, sizeof(*plan));
     ChildPlan* child = &plan->child;
     child->executable = executable;
@@ -501,7 +581,7 @@ void* unix_GrandchildStackTop(const SpawnPlan* plan)
 
 void unix_ReleaseSpawnPlan(SpawnPlan* plan)
 {
-    endCredentialChange(plan);
+    endCredentialChange(&plan->changesCredentials);
     free(plan->envp);
     free(plan->environmentCopy);
     if (plan->mergedEntries != nullptr) {
@@ -538,10 +618,63 @@ int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*))
     return pid;
 }
 
-void unix_KillAndReap(int pid)
+bool unix_KillAndReap(int pid, int waitMs)
 {
     while (kill(pid, SIGKILL) == -1 && errno == EINTR) {
     }
-    while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+    struct timespec start {};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        int rc = waitpid(pid, nullptr, WNOHANG);
+        if (rc > 0 || (rc == -1 && errno != EINTR)) {
+            return true;
+        }
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 >= waitMs) {
+            return false;
+        }
+        usleep(2000);
+    }
+}
+
+void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd)
+{
+    keepAbandoned(pid, pidfd, plan->stacks, plan->stacksSize, plan->changesCredentials);
+    plan->stacks = nullptr;
+    plan->changesCredentials = 0;
+}
+
+void unix_ReapLater(int pid, int pidfd)
+{
+    keepAbandoned(pid, pidfd, nullptr, 0, 0);
+}
+
+void unix_ReapAbandonedChildren(void)
+{
+    AbandonedChild* ended = nullptr;
+    pthread_mutex_lock(&abandonedLock);
+    for (AbandonedChild** link = &abandoned; *link != nullptr;) {
+        AbandonedChild* entry = *link;
+        if (!abandonedHasEnded(entry)) {
+            link = &entry->next;
+            continue;
+        }
+        *link = entry->next;
+        entry->next = ended;
+        ended = entry;
+    }
+    pthread_mutex_unlock(&abandonedLock);
+    while (ended != nullptr) {
+        AbandonedChild* entry = ended;
+        ended = entry->next;
+        if (entry->pidfd >= 0) {
+            close(entry->pidfd);
+        }
+        if (entry->stacks != nullptr) {
+            munmap(entry->stacks, entry->stacksSize);
+        }
+        endCredentialChange(&entry->changesCredentials);
+        free(entry);
     }
 }

@@ -35,5 +35,18 @@ void* unix_GrandchildStackTop(const SpawnPlan* plan);
 // signal blocked across the clone.  The pid, or -1 with errno.
 int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*));
 
-// Kills the child with SIGKILL and reaps it (both retried while interrupted).
-void unix_KillAndReap(int pid);
+// Kills the child with SIGKILL and reaps it within waitMs milliseconds:
+// false when it has not ended by then (it is then still our child).
+bool unix_KillAndReap(int pid, int waitMs);
+
+// Hands over a child of a failed spawn that did not end after its kill (our
+// child by pid, or a grandchild by its pidfd, or neither when it is not
+// known, in which case they are kept for good): the plan's stack and
+// credential count are kept until it has ended, and the plan no longer
+// releases them.
+void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd);
+// Hands over a child of ours whose record was released while it ran (with
+// the record's pidfd, or -1), to be reaped once it has ended.
+void unix_ReapLater(int pid, int pidfd);
+// Reaps the abandoned children that have ended and releases what they kept.
+void unix_ReapAbandonedChildren(void);

@@ -59,7 +59,8 @@ public final class ChildMain {
       case "pid-reuse" -> RecordScenarios.pidReuse(out);
       case "not-permitted" ->
           RecordScenarios.notPermitted(out, Integer.parseInt(args[1]), Integer.parseInt(args[2]));
-      case "stalled-detached" -> RecordScenarios.stalledDetached(out, args[1]);
+      case "stalled" -> RecordScenarios.stalled(
+          out, args[1], Boolean.parseBoolean(args[2]), args[3]);
       default -> throw new IllegalArgumentException(args[0]);
     }
     out.println("pid=" + ProcessHandle.current().pid());

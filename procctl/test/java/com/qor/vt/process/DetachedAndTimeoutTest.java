@@ -9,6 +9,7 @@ import com.qor.vt.process.exception.CreateProcessTimeoutException;
 import com.qor.vt.process.exception.InvalidExecutableException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -104,38 +105,44 @@ class DetachedAndTimeoutTest {
   }
 
   /**
-   * A detached program stuck in the kernel (on a file system that holds its request), where even
-   * SIGKILL cannot end it before the file system answers.
+   * A program stuck in the kernel (on a file system that holds its request), where even SIGKILL
+   * cannot end it before the file system answers; started as nobody, detached or as our child.
    */
   @Test
   void aChildThatCannotBeKilledHoldsCreateNoLongerThanABoundedWhile() throws Exception {
     assumeTrue("root".equals(System.getProperty("user.name")) && Files.exists(Path.of("/dev/fuse")),
         "skipped: mounting a file system that holds requests needs root and /dev/fuse");
+    Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwx--x--x"));
     Path mount = Files.createDirectory(dir.resolve("held"));
     String stall = System.getProperty("qor.test.bindir") + "/fuse_stall";
-    // Never answered: create comes back after the time-out and a bounded wait for the end.
-    String out = stalled(mount, List.of(stall, mount.toString()), List.of());
-    assertTrue(out.startsWith("create: CreateProcessTimeoutException: "), out);
-    assertTrue(Integer.parseInt(out.replaceAll("(?s).*ms=(\\d+)\n.*", "$1")) < 6000, out);
+    // Never answered: create comes back after the time-out and a bounded wait for the end, and
+    // the program, which still shares this JVM's memory, gives its user no way into it.
+    for (String detached : List.of("true", "false")) {
+      String out = stalled(mount, List.of(stall, mount.toString()), List.of(), detached, "nobody");
+      assertTrue(out.startsWith("create: CreateProcessTimeoutException: "), out);
+      assertTrue(Integer.parseInt(out.replaceAll("(?s).*ms=(\\d+)\n.*", "$1")) < 6000, out);
+      assertTrue(out.contains("live-clones=1\n") && !out.matches("(?s).*clone-owner=[1-9].*"), out);
+    }
     // Answered after 1.5 s, and without pidfds: create comes back once the
     // program has ended, not while it may still run in this JVM's memory.
     assumeTrue(PidReuseTest.canTrace(), "skipped: needs strace to fail pidfd_open");
-    out = stalled(mount, List.of(stall, mount.toString(), "1500"),
+    String out = stalled(mount, List.of(stall, mount.toString(), "1500"),
         List.of("strace", "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null", "-e", "trace=pidfd_open",
-            "-e", "inject=pidfd_open:error=ENOSYS"));
+            "-e", "inject=pidfd_open:error=ENOSYS"),
+        "true", "-");
     assertTrue(out.startsWith("create: CreateProcessTimeoutException: "), out);
     assertTrue(out.contains("live-clones=0\n"), out);
   }
 
-  private static String stalled(Path mount, List<String> stall, List<String> wrapper)
-      throws Exception {
+  private static String stalled(Path mount, List<String> stall, List<String> wrapper,
+      String detached, String user) throws Exception {
     Process server = new ProcessBuilder(stall).redirectErrorStream(true).start();
     try {
       assertEquals("ready\n", new String(server.getInputStream().readNBytes(6)));
       List<String> command = new ArrayList<>(wrapper);
       command.addAll(List.of(ChildJvm.JAVA, "-cp", ChildJvm.CLASS_PATH,
           "-Djava.library.path=" + ChildJvm.LIB_DIR, "-Dqor.test.bindir=" + ChildJvm.BIN_DIR,
-          ChildMain.class.getName(), "stalled-detached", mount.toString()));
+          ChildMain.class.getName(), "stalled", mount.toString(), detached, user));
       // To a file: the held program keeps the JVM's output open.
       Path out = mount.resolveSibling("out.txt");
       Process jvm = new ProcessBuilder(command)

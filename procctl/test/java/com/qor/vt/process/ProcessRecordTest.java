@@ -6,14 +6,18 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
+import com.qor.vt.process.exception.CreateProcessTimeoutException;
 import com.qor.vt.process.exception.ProcessHasExitedException;
 import com.qor.vt.process.exception.ProcessOpException;
 import com.qor.vt.process.exception.ProcessStillActiveException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Random;
 import java.util.Set;
+import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
@@ -106,6 +110,17 @@ class ProcessRecordTest {
   }
 
   @Test
+  void aChildReleasedWhileItRunsIsReapedOnceItHasEnded() throws Exception {
+    long handle = Spawn.helper("sleep", "100", "exit", "3").create();
+    String pid = UnixProcessGlue.id(handle);
+    UnixProcessGlue.done(handle);
+    Spawn.awaitZombie(pid);
+    // A later release reaps it (this one's child is reaped by its own record).
+    assertEquals(4, Spawn.helper("exit", "4").run());
+    assertEquals("", Spawn.stat(pid));
+  }
+
+  @Test
   void handlesAreCheckedNotTrusted() throws Exception {
     long handle = Spawn.helper("sleep", "300", "exit", "3").create();
     ExecutorService pool = Executors.newSingleThreadExecutor();
@@ -136,6 +151,30 @@ class ProcessRecordTest {
       assertThrows(ProcessOpException.class,
           () -> UnixProcessGlue.waitForTerminationWithTimeout(h, 1), what);
       assertThrows(ProcessOpException.class, () -> UnixProcessGlue.done(h), what);
+    }
+
+    // Nor is the number create will hand out (handles follow one another in steps of a fixed
+    // odd number) while create still runs: here it waits on a FIFO without a writer.
+    long next = self + 0x9E3779B97F4A7C15L;
+    Path fifo = Files.createTempDirectory("procctl").resolve("fifo");
+    assertEquals(0, new ProcessBuilder("mkfifo", fifo.toString()).start().waitFor());
+    ProcctlProbe.overrideStartTimeout(1);
+    CompletableFuture<Object> blocked = CompletableFuture.supplyAsync(() -> {
+      try {
+        return Spawn.helper().files(fifo.toString(), null, null).create();
+      } catch (ProcessOpException e) {
+        return e;
+      }
+    }, r -> new Thread(r).start());
+    try {
+      while (!blocked.isDone()) {
+        assertThrows(ProcessOpException.class, () -> UnixProcessGlue.done(next));
+      }
+      assertEquals(CreateProcessTimeoutException.class, blocked.get().getClass());
+    } finally {
+      ProcctlProbe.overrideStartTimeout(0);
+      Files.delete(fifo);
+      Files.delete(fifo.getParent());
     }
   }
 

@@ -110,12 +110,17 @@ final class RecordScenarios {
     }
   }
 
-  /** A detached spawn whose program waits in the kernel on a file system that holds it. */
-  static void stalledDetached(PrintStream out, String mount) throws Exception {
+  /**
+   * A spawn (detached or not, as user or as ourselves when user is "-") whose program waits in the
+   * kernel on a file system that holds it.
+   */
+  static void stalled(PrintStream out, String mount, boolean detached, String user)
+      throws Exception {
     ProcctlProbe.overrideStartTimeout(1);
     Spawn stalled = Spawn.helper();
     stalled.directory = mount + "/held";
-    stalled.detached = true;
+    stalled.detached = detached;
+    stalled.user = user.equals("-") ? null : user;
     long start = System.nanoTime();
     report(out, "create", () -> {
       UnixProcessGlue.done(stalled.create());
@@ -133,6 +138,8 @@ final class RecordScenarios {
           if (!pid.equals(self) && Arrays.equals(own, Files.readAllBytes(p.resolve("cmdline")))
               && !Spawn.stat(pid).contains(") Z ")) {
             live++;
+            // Only root may look into a memory shared with a process that changed its user.
+            out.println("clone-owner=" + Files.getAttribute(p.resolve("mem"), "unix:uid"));
           }
         } catch (java.io.IOException gone) {
           // ended meanwhile
