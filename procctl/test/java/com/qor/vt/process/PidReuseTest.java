@@ -20,11 +20,26 @@ class PidReuseTest {
     return Files.isExecutable(Path.of("/usr/bin/strace"));
   }
 
+  /** Whether this system grants a private pid namespace with its own /proc (a chroot may not). */
+  static boolean canMakePidNamespace() {
+    try {
+      Process probe = new ProcessBuilder("unshare", "--pid", "--fork", "--mount-proc", "true")
+                          .redirectErrorStream(true)
+                          .redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                          .start();
+      return probe.waitFor() == 0;
+    } catch (java.io.IOException | InterruptedException e) {
+      return false;
+    }
+  }
+
   @Test
   void aRecordNeverSignalsNorReapsTheNextOwnerOfItsPid() {
     assumeTrue("root".equals(System.getProperty("user.name")),
         "skipped: a pid namespace and ns_last_pid need root");
     assumeTrue(canTrace(), "skipped: needs strace to hold pidfd_open");
+    assumeTrue(canMakePidNamespace(),
+        "skipped: this system grants no private pid namespace with its own /proc");
     // Each pidfd_open waits 0.3 s, so a detached program that ends at once
     // is gone before its record could pin it, unless it is held until then.
     List<String> wrapper = List.of("unshare", "--pid", "--fork", "--mount-proc", SUBREAPER,
