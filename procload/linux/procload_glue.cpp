@@ -1,11 +1,14 @@
-// The natives of com.qor.vt.mr.rlm.procload.ProcLoad on Linux, the load hook
-// and the hardware-information arrays. No entry point throws: failures come
-// back as 0.0, 0 descendants, -1 array entries or a null array.
+// The natives of com.qor.vt.mr.rlm.procload.ProcLoad that work their own way
+// on Linux, and what the shared natives (procload/procload_natives.cpp) ask of
+// this platform: the load hook's readings of the machine's counters, clocks in
+// nanoseconds, labels and the hardware-information arrays. No entry point
+// throws: failures come back as 0.0.
 #include "com_qor_vt_mr_rlm_procload_ProcLoad.h"
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/linux/descendants.h"
 #include "procload/linux/proc_stat.h"
 #include "procload/procload_log.h"
+#include "procload/procload_natives.h"
 #include "procload/slot_table.h"
 
 #include <cmath>
@@ -14,12 +17,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-constexpr jsize HARDWARE_INFO_STATIC_SIZE = 21;
-constexpr jsize HARDWARE_INFO_DYNAMIC_SIZE = 80;
 constexpr jsize IDLE_PERCENT_INDEX = 17;
 constexpr jlong IDLE_PERCENT_REQUEST = 12416; // 0x3080
-// Process ids handled per call; the rest of a longer array answers 0.0.
-constexpr jsize PROCESS_IDS_MAX_SIZE = 1024;
 
 extern "C" {
 // The answers of the last hardware-information requests; -1 marks what this
@@ -32,46 +31,29 @@ JNIEXPORT int64_t globalNodeUsageClock;
 JNIEXPORT int64_t globalNodeSystemClock;
 }
 
-static int32_t startUpProcessId = 0;
-static int64_t startUpThreadId = 0;
 static int32_t doGrabIdlePercent = 0;
 static int64_t globalIdlePercent = 0;
 static CpuStats cpuStatsInitial;
 static CpuStats cpuStatsLast;
 static CpuStats cpuStatsCurrent;
 
-#define PROCLOAD_PREFIX "Java_com_qor_vt_mr_rlm_procload_ProcLoad_"
-
-static void logEnterExit(const char* label, const char* text)
-{
-    PROCLOAD_DEBUG("%s %s %s\n", label, text);
-}
-
-// Prints an "out of memory" line whatever the debug level and drops the
-// pending OutOfMemoryError: these entry points answer null instead.
-static void outOfMemory(JNIEnv* env, const char* label, const char* text)
-{
-    printf("%s %s %s\n", thisModuleName, label, text);
-    fflush(stdout);
-    env->ExceptionClear();
-}
+const NativeLabels nativeLabels = {
+    PROCLOAD_PREFIX "enableDebugMode",
+    PROCLOAD_PREFIX "getProcLoad__JI",
+    PROCLOAD_PREFIX "getProcLoadLast__JI",
+    PROCLOAD_PREFIX "getProcLoadLast___3J_3I",
+};
 
 static void refreshProcessors()
 {
     getNumProcessors();
 }
 
-JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* /*vm*/, void* /*reserved*/)
+void loadPlatform()
 {
-    printf("%s %s %s %s %s\n", thisModuleName, "JNI_OnLoad", "ENTER", __TIME__, __DATE__);
-    startUpProcessId = getProcessId();
-    startUpThreadId = getThreadId();
     readCpuStats(&cpuStatsInitial);
     readCpuStats(&cpuStatsLast);
     readCpuStats(&cpuStatsCurrent);
-    printf("%s %s %s\n", thisModuleName, "JNI_OnLoad", "EXIT");
-    fflush(stdout);
-    return JNI_VERSION_1_4;
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv* /*env*/, jclass /*cls*/,
@@ -98,37 +80,6 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeEnableDebugMode(JNIEnv* /*env*/, jclass /*cls*/,
-                                                                                      jboolean flag)
-{
-    static const char* const label = PROCLOAD_PREFIX "enableDebugMode";
-    // Not while the sibling listing has the level at -1 for its duration.
-    ProcloadStateGuard guard(procloadStateLock);
-    printf("%s %s %s\n", thisModuleName, label, "ENTER");
-    fflush(stdout);
-    debugEnabled = flag == JNI_TRUE ? 1 : 0;
-    printf("%s %s %s\n", thisModuleName, label, "EXIT");
-    fflush(stdout);
-}
-
-JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetThreadId(JNIEnv* /*env*/, jclass /*cls*/)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetThreadId";
-    logEnterExit(label, "ENTER");
-    int64_t thread = getThreadId();
-    PROCLOAD_DEBUG("%s %s %s %ld\n", label, "EXIT - threadID=", static_cast<long>(thread));
-    return thread;
-}
-
-JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcessId(JNIEnv* /*env*/, jclass /*cls*/)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetProcessId";
-    logEnterExit(label, "ENTER");
-    int32_t pid = getProcessId();
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "EXIT - processId=", pid);
-    return pid;
-}
-
 JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcessorCount(JNIEnv* /*env*/, jclass /*cls*/,
                                                                                         jint processId)
 {
@@ -141,115 +92,10 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcess
 }
 
 // Seconds as whole nanoseconds; 0 for a value that is not a number.
-static jlong toNanos(double seconds)
+jlong cpuSecondsToNanos(double seconds)
 {
     double nanos = seconds * 1000000000.0;
     return std::isnan(nanos) ? 0 : static_cast<jlong>(nanos);
-}
-
-JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetThreadCPUClock(JNIEnv* /*env*/,
-                                                                                         jclass /*cls*/, jint processId,
-                                                                                         jlong threadId)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetThreadCPUClock";
-    PROCLOAD_DEBUG("%s %s %s %ld\n", label, "ENTER - threadID=", static_cast<long>(threadId));
-    jlong clock = toNanos(RTP_getThreadCPU_Ticks(processId, threadId));
-    PROCLOAD_DEBUG("%s %s %s %ld\n", label, "EXIT - (ns) threadCPUClock=", static_cast<long>(clock));
-    return clock;
-}
-
-JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoadClock(JNIEnv* /*env*/, jclass /*cls*/,
-                                                                                        jint processId)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetProcLoadClock";
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processID=", processId);
-    jlong clock = toNanos(RTP_getProcLoad_Ticks(processId));
-    PROCLOAD_DEBUG("%s %s %s %ld\n", label, "EXIT - (ns) procLoadClock=", static_cast<long>(clock));
-    return clock;
-}
-
-JNIEXPORT jintArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcessId_1Descendants(JNIEnv* env,
-                                                                                                     jclass /*cls*/,
-                                                                                                     jint processId)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetProcessId_1Descendants";
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processId=", processId);
-    jint ids[DESCENDANTS_MAX_SIZE];
-    int32_t n = getProcessId_Descendants(processId, DESCENDANTS_MAX_SIZE, ids);
-    jintArray result = env->NewIntArray(n);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory j");
-        return nullptr;
-    }
-    env->SetIntArrayRegion(result, 0, n, ids);
-    logEnterExit(label, "EXIT");
-    return result;
-}
-
-static jdouble sampleOne(const char* label, void (*sample)(int32_t, const int32_t*, double*), jint processId)
-{
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processID=", processId);
-    int32_t id = processId;
-    double load = 0.0;
-    sample(1, &id, &load);
-    PROCLOAD_DEBUG("%s %s %s %f%%\n", label, "EXIT - procLoad=", load);
-    return load;
-}
-
-// The ids of a batch: at most PROCESS_IDS_MAX_SIZE are sampled; the answer
-// has one entry per id, and those beyond the limit stay 0.0.
-static jdoubleArray sampleMany(JNIEnv* env, const char* label, void (*sample)(int32_t, const int32_t*, double*),
-                               jintArray processIds)
-{
-    logEnterExit(label, "ENTER");
-    if (processIds == nullptr) {
-        logEnterExit(label, "EXIT");
-        return nullptr;
-    }
-    jsize n = env->GetArrayLength(processIds);
-    jsize handled = n < PROCESS_IDS_MAX_SIZE ? n : PROCESS_IDS_MAX_SIZE;
-    jint ids[PROCESS_IDS_MAX_SIZE];
-    double loads[PROCESS_IDS_MAX_SIZE];
-    env->GetIntArrayRegion(processIds, 0, handled, ids);
-    sample(handled, ids, loads);
-    jdoubleArray result = env->NewDoubleArray(n);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory j");
-        return nullptr;
-    }
-    env->SetDoubleArrayRegion(result, 0, handled, loads);
-    logEnterExit(label, "EXIT");
-    return result;
-}
-
-JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoad__JI(JNIEnv* /*env*/,
-                                                                                         jclass /*cls*/,
-                                                                                         jlong /*unused*/,
-                                                                                         jint processId)
-{
-    return sampleOne(PROCLOAD_PREFIX "getProcLoad__JI", getProcLoad, processId);
-}
-
-JNIEXPORT jdoubleArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoad___3J_3I(JNIEnv* env,
-                                                                                                  jclass /*cls*/,
-                                                                                                  jlongArray /*unused*/,
-                                                                                                  jintArray processIds)
-{
-    return sampleMany(env, PROCLOAD_PREFIX "nativeGetProcLoad___3J_3I", getProcLoad, processIds);
-}
-
-JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoadLast__JI(JNIEnv* /*env*/,
-                                                                                             jclass /*cls*/,
-                                                                                             jlong /*unused*/,
-                                                                                             jint processId)
-{
-    return sampleOne(PROCLOAD_PREFIX "getProcLoadLast__JI", getProcLoadLast, processId);
-}
-
-JNIEXPORT jdoubleArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoadLast___3J_3I(
-    JNIEnv* env, jclass /*cls*/, jlongArray /*unused*/, jintArray processIds)
-{
-    return sampleMany(env, PROCLOAD_PREFIX "getProcLoadLast___3J_3I", getProcLoadLast, processIds);
 }
 
 static double ownProcessCPU(bool sinceCreation)
@@ -288,73 +134,36 @@ JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_getCPUUtiliza
     return cpu;
 }
 
-JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetHardwareInfoStatic(JNIEnv* env,
-                                                                                                  jclass /*cls*/)
+// Entries 0 to 19 are -1 and entry 20 is 1; the exported table keeps them.
+void answerHardwareInfoStatic(jlong* answer)
 {
-    static const char* const label = PROCLOAD_PREFIX "nativeGetHardwareInfoStatic";
-    PROCLOAD_DEBUG("%s %s %s \n", label, "ENTER - ");
-    jlongArray result = env->NewLongArray(HARDWARE_INFO_STATIC_SIZE);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory si_a");
-        logEnterExit(label, "EXIT");
-        return nullptr;
+    ProcloadStateGuard guard(procloadStateLock);
+    for (jsize i = 0; i < HARDWARE_INFO_STATIC_SIZE; i++) {
+        hardwareInfoStatic[i] = -1;
     }
-    jlong answer[HARDWARE_INFO_STATIC_SIZE];
-    {
-        ProcloadStateGuard guard(procloadStateLock);
-        for (jsize i = 0; i < HARDWARE_INFO_STATIC_SIZE; i++) {
-            hardwareInfoStatic[i] = -1;
-        }
-        hardwareInfoStatic[HARDWARE_INFO_STATIC_SIZE - 1] = 1;
-        memcpy(answer, hardwareInfoStatic, sizeof answer);
-    }
-    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_STATIC_SIZE, answer);
-    logEnterExit(label, "EXIT");
-    return result;
+    hardwareInfoStatic[HARDWARE_INFO_STATIC_SIZE - 1] = 1;
+    memcpy(answer, hardwareInfoStatic, sizeof hardwareInfoStatic);
 }
 
-JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetHardwareInfoDynamic(JNIEnv* env,
-                                                                                                   jclass /*cls*/,
-                                                                                                   jlongArray request)
+// Entries 0 to 20 are -1 but for the machine's idle share at entry 17 when
+// the request asks for it; the rest keep the request's values. The exported
+// table keeps the answer.
+void answerHardwareInfoDynamic(const jlong* asked, jlong* answer)
 {
-    static const char* const label = PROCLOAD_PREFIX "nativeGetHardwareInfoDynamic";
-    PROCLOAD_DEBUG("%s %s %s \n", label, "ENTER - ");
-    // Entries the request does not have read as -1; entries beyond the
-    // array's 80 are not looked at.
-    jlong asked[HARDWARE_INFO_DYNAMIC_SIZE];
-    for (jlong& entry : asked) {
-        entry = -1;
+    // Each idle request measures from the one before it, whichever thread made it.
+    ProcloadStateGuard guard(procloadStateLock);
+    readCpuStats(&cpuStatsCurrent);
+    doGrabIdlePercent = 0;
+    if (asked[IDLE_PERCENT_INDEX] == IDLE_PERCENT_REQUEST) {
+        doGrabIdlePercent = 1;
+        globalIdlePercent = idleShare(cpuStatsCurrent, cpuStatsLast);
+        readCpuStats(&cpuStatsLast);
     }
-    if (request != nullptr) {
-        jsize n = env->GetArrayLength(request);
-        env->GetLongArrayRegion(request, 0, n < HARDWARE_INFO_DYNAMIC_SIZE ? n : HARDWARE_INFO_DYNAMIC_SIZE, asked);
+    for (jsize i = 0; i < HARDWARE_INFO_DYNAMIC_SIZE; i++) {
+        hardwareInfoDynamic[i] = i <= 20 ? -1 : asked[i];
     }
-    jlongArray result = env->NewLongArray(HARDWARE_INFO_DYNAMIC_SIZE);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory hi_a");
-        logEnterExit(label, "EXIT");
-        return nullptr;
+    if (doGrabIdlePercent != 0) {
+        hardwareInfoDynamic[IDLE_PERCENT_INDEX] = globalIdlePercent;
     }
-    jlong answer[HARDWARE_INFO_DYNAMIC_SIZE];
-    {
-        // Each idle request measures from the one before it, whichever thread made it.
-        ProcloadStateGuard guard(procloadStateLock);
-        readCpuStats(&cpuStatsCurrent);
-        doGrabIdlePercent = 0;
-        if (asked[IDLE_PERCENT_INDEX] == IDLE_PERCENT_REQUEST) {
-            doGrabIdlePercent = 1;
-            globalIdlePercent = idleShare(cpuStatsCurrent, cpuStatsLast);
-            readCpuStats(&cpuStatsLast);
-        }
-        for (jsize i = 0; i < HARDWARE_INFO_DYNAMIC_SIZE; i++) {
-            hardwareInfoDynamic[i] = i <= 20 ? -1 : asked[i];
-        }
-        if (doGrabIdlePercent != 0) {
-            hardwareInfoDynamic[IDLE_PERCENT_INDEX] = globalIdlePercent;
-        }
-        memcpy(answer, hardwareInfoDynamic, sizeof answer);
-    }
-    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_DYNAMIC_SIZE, answer);
-    logEnterExit(label, "EXIT");
-    return result;
+    memcpy(answer, hardwareInfoDynamic, sizeof hardwareInfoDynamic);
 }

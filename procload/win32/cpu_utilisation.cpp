@@ -18,6 +18,8 @@ Sample ownSample;
 
 enum class Outcome { Figure, NoTime, Negative };
 
+enum class Since { Creation, LastCall };
+
 struct Interval {
     Outcome outcome;
     double percent;
@@ -100,6 +102,40 @@ double sinceLastCall(const char* label, int32_t processId, int32_t processors)
     return interval.percent;
 }
 
+// The library's own figure, since its creation or since the previous
+// since-last-call figure; 0.0 before initStats.
+double ownLoad(const char* label, Since since)
+{
+    ProcloadStateGuard guard(procloadStateLock);
+    const int32_t processors = getNumProcessors();
+    ProcessTimes times{};
+    uint64_t now = 0;
+    if (!readOwnProcessTimes(&times, &now)) {
+        PROCLOAD_DEBUG("%s %s %s\n", label, "DEBUG - ERROR - processHandle is NULL");
+        return 0.0;
+    }
+    if (since == Since::Creation) {
+        double percent =
+            machinePercent(times.kernel + times.user, static_cast<int64_t>(now - times.creation), processors);
+        PROCLOAD_DEBUG("%s %s %s %lf%%\n", label, "EXIT - retVal=", percent);
+        return percent;
+    }
+    Interval interval = sinceSample(times, now, ownSample, processors);
+    ownSample = Sample{now, times.kernel, times.user};
+    switch (interval.outcome) {
+    case Outcome::NoTime:
+        PROCLOAD_DEBUG("%s %s %s\n", label, "EXIT - divide by zero or neg");
+        break;
+    case Outcome::Negative:
+        PROCLOAD_DEBUG("%s %s %s\n", label, "EXIT - cpu util < 0");
+        break;
+    case Outcome::Figure:
+        PROCLOAD_DEBUG("%s %s %s %lf%%\n", label, "EXIT - retVal=", interval.percent);
+        break;
+    }
+    return interval.percent;
+}
+
 } // namespace
 
 double machinePercent(uint64_t cpu, int64_t elapsed, int32_t processors)
@@ -151,41 +187,10 @@ void clearOwnSample()
 
 double ownLoadSinceCreation(const char* label)
 {
-    ProcloadStateGuard guard(procloadStateLock);
-    const int32_t processors = getNumProcessors();
-    ProcessTimes times{};
-    uint64_t now = 0;
-    if (!readOwnProcessTimes(&times, &now)) {
-        PROCLOAD_DEBUG("%s %s %s\n", label, "DEBUG - ERROR - processHandle is NULL");
-        return 0.0;
-    }
-    double percent = machinePercent(times.kernel + times.user, static_cast<int64_t>(now - times.creation), processors);
-    PROCLOAD_DEBUG("%s %s %s %lf%%\n", label, "EXIT - retVal=", percent);
-    return percent;
+    return ownLoad(label, Since::Creation);
 }
 
 double ownLoadSinceLastCall(const char* label)
 {
-    ProcloadStateGuard guard(procloadStateLock);
-    const int32_t processors = getNumProcessors();
-    ProcessTimes times{};
-    uint64_t now = 0;
-    if (!readOwnProcessTimes(&times, &now)) {
-        PROCLOAD_DEBUG("%s %s %s\n", label, "DEBUG - ERROR - processHandle is NULL");
-        return 0.0;
-    }
-    Interval interval = sinceSample(times, now, ownSample, processors);
-    ownSample = Sample{now, times.kernel, times.user};
-    switch (interval.outcome) {
-    case Outcome::NoTime:
-        PROCLOAD_DEBUG("%s %s %s\n", label, "EXIT - divide by zero or neg");
-        break;
-    case Outcome::Negative:
-        PROCLOAD_DEBUG("%s %s %s\n", label, "EXIT - cpu util < 0");
-        break;
-    case Outcome::Figure:
-        PROCLOAD_DEBUG("%s %s %s %lf%%\n", label, "EXIT - retVal=", interval.percent);
-        break;
-    }
-    return interval.percent;
+    return ownLoad(label, Since::LastCall);
 }

@@ -1,48 +1,33 @@
-// The natives of com.qor.vt.mr.rlm.procload.ProcLoad on Windows, the load
-// hook and the library entry point. Every export logs under its own full
-// name. No entry point throws: failures come back as 0.0, 0, no descendants,
-// -1 array entries or a null array.
+// The natives of com.qor.vt.mr.rlm.procload.ProcLoad that work their own way
+// on Windows, the library entry point, and what the shared natives
+// (procload/procload_natives.cpp) ask of this platform: clocks in nanoseconds,
+// labels and the hardware-information arrays. Every export logs under its own
+// full name. No entry point throws: failures come back as 0.0.
 #include "com_qor_vt_mr_rlm_procload_ProcLoad.h"
 #include "common/win32.h"
 #include "procload/procload_log.h"
+#include "procload/procload_natives.h"
 #include "procload/slot_table.h"
 #include "procload/win32/cpu_utilisation.h"
-#include "procload/win32/descendants.h"
 #include "procload/win32/process_times.h"
 
 #include <cmath>
 #include <cstdio>
 
-constexpr jsize HARDWARE_INFO_STATIC_SIZE = 21;
-constexpr jsize HARDWARE_INFO_DYNAMIC_SIZE = 80;
 // Entries 0 to 20 are the platform's answers; this build provides none of
 // them (-1), and the static entry 20 is 0. Dynamic entries from 21 on keep the
 // request's values, as on Linux.
 constexpr jsize HARDWARE_INFO_PLATFORM_ENTRIES = 21;
-// Process ids handled per call; the rest of a longer array answers 0.0.
-constexpr jsize PROCESS_IDS_MAX_SIZE = 1024;
 
-static int32_t startUpProcessId = 0;
-static int64_t startUpThreadId = 0;
-
-#define PROCLOAD_PREFIX "Java_com_qor_vt_mr_rlm_procload_ProcLoad_"
-
-static void logEnterExit(const char* label, const char* text)
-{
-    PROCLOAD_DEBUG("%s %s %s\n", label, text);
-}
-
-// Prints an "out of memory" line whatever the debug level and drops the
-// pending OutOfMemoryError: these entry points answer null instead.
-static void outOfMemory(JNIEnv* env, const char* label, const char* text)
-{
-    printf("%s %s %s\n", thisModuleName, label, text);
-    fflush(stdout);
-    env->ExceptionClear();
-}
+const NativeLabels nativeLabels = {
+    PROCLOAD_PREFIX "nativeEnableDebugMode",
+    PROCLOAD_PREFIX "nativeGetProcLoad__JI",
+    PROCLOAD_PREFIX "nativeGetProcLoadLast__JI",
+    PROCLOAD_PREFIX "nativeGetProcLoadLast___3J_3I",
+};
 
 // Whole nanoseconds from a count of seconds that came from 100-ns units.
-static jlong toNanos(double seconds)
+jlong cpuSecondsToNanos(double seconds)
 {
     double units = std::round(seconds * static_cast<double>(FILETIME_UNITS_PER_SECOND));
     return std::isfinite(units) ? static_cast<jlong>(units) * 100 : 0;
@@ -78,15 +63,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*re
     return TRUE;
 }
 
-JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* /*vm*/, void* /*reserved*/)
-{
-    printf("%s %s %s %s %s\n", thisModuleName, "JNI_OnLoad", "ENTER", __TIME__, __DATE__);
-    startUpProcessId = getProcessId();
-    startUpThreadId = getThreadId();
-    printf("%s %s %s\n", thisModuleName, "JNI_OnLoad", "EXIT");
-    fflush(stdout);
-    return JNI_VERSION_1_4;
-}
+// Nothing to read at load time: each process's times are kept by the system.
+void loadPlatform() {}
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv* /*env*/, jclass /*cls*/,
                                                                           jint processId)
@@ -101,36 +79,6 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeEnableDebugMode(JNIEnv* /*env*/, jclass /*cls*/,
-                                                                                      jboolean flag)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeEnableDebugMode";
-    ProcloadStateGuard guard(procloadStateLock);
-    printf("%s %s %s\n", thisModuleName, label, "ENTER");
-    fflush(stdout);
-    debugEnabled = flag == JNI_TRUE ? 1 : 0;
-    printf("%s %s %s\n", thisModuleName, label, "EXIT");
-    fflush(stdout);
-}
-
-JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetThreadId(JNIEnv* /*env*/, jclass /*cls*/)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetThreadId";
-    logEnterExit(label, "ENTER");
-    int64_t thread = getThreadId();
-    PROCLOAD_DEBUG("%s %s %s %lld\n", label, "EXIT - threadID=", static_cast<long long>(thread));
-    return thread;
-}
-
-JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcessId(JNIEnv* /*env*/, jclass /*cls*/)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetProcessId";
-    logEnterExit(label, "ENTER");
-    int32_t pid = getProcessId();
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "EXIT - processId=", pid);
-    return pid;
-}
-
 JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcessorCount(JNIEnv* /*env*/, jclass /*cls*/,
                                                                                         jint processId)
 {
@@ -139,112 +87,6 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcess
     int32_t count = getNumProcessors();
     PROCLOAD_DEBUG("%s %s %s %d\n", label, "EXIT - processorCount=", count);
     return count;
-}
-
-JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetThreadCPUClock(JNIEnv* /*env*/,
-                                                                                         jclass /*cls*/, jint processId,
-                                                                                         jlong threadId)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetThreadCPUClock";
-    PROCLOAD_DEBUG("%s %s %s %lld\n", label, "ENTER - threadID=", static_cast<long long>(threadId));
-    jlong clock = toNanos(RTP_getThreadCPU_Ticks(processId, threadId));
-    PROCLOAD_DEBUG("%s %s %s %lld\n", label, "EXIT - (ns) threadCPUClock=", static_cast<long long>(clock));
-    return clock;
-}
-
-JNIEXPORT jlong JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoadClock(JNIEnv* /*env*/, jclass /*cls*/,
-                                                                                        jint processId)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetProcLoadClock";
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processID=", processId);
-    jlong clock = toNanos(RTP_getProcLoad_Ticks(processId));
-    PROCLOAD_DEBUG("%s %s %s %lld\n", label, "EXIT - (ns) procLoadClock=", static_cast<long long>(clock));
-    return clock;
-}
-
-JNIEXPORT jintArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcessId_1Descendants(JNIEnv* env,
-                                                                                                     jclass /*cls*/,
-                                                                                                     jint processId)
-{
-    static const char* const label = PROCLOAD_PREFIX "nativeGetProcessId_1Descendants";
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processId=", processId);
-    jint ids[DESCENDANTS_MAX_SIZE];
-    int32_t n = getProcessId_Descendants(processId, DESCENDANTS_MAX_SIZE, ids);
-    jintArray result = env->NewIntArray(n);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory j");
-        return nullptr;
-    }
-    env->SetIntArrayRegion(result, 0, n, ids);
-    logEnterExit(label, "EXIT");
-    return result;
-}
-
-static jdouble sampleOne(const char* label, void (*sample)(int32_t, const int32_t*, double*), jint processId)
-{
-    PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processID=", processId);
-    int32_t id = processId;
-    double load = 0.0;
-    sample(1, &id, &load);
-    PROCLOAD_DEBUG("%s %s %s %f%%\n", label, "EXIT - procLoad=", load);
-    return load;
-}
-
-// The ids of a batch: at most PROCESS_IDS_MAX_SIZE are sampled; the answer
-// has one entry per id, and those beyond the limit stay 0.0. A null array
-// answers null.
-static jdoubleArray sampleMany(JNIEnv* env, const char* label, void (*sample)(int32_t, const int32_t*, double*),
-                               jintArray processIds)
-{
-    logEnterExit(label, "ENTER");
-    if (processIds == nullptr) {
-        logEnterExit(label, "EXIT");
-        return nullptr;
-    }
-    jsize n = env->GetArrayLength(processIds);
-    jsize handled = n < PROCESS_IDS_MAX_SIZE ? n : PROCESS_IDS_MAX_SIZE;
-    jint ids[PROCESS_IDS_MAX_SIZE];
-    double loads[PROCESS_IDS_MAX_SIZE];
-    env->GetIntArrayRegion(processIds, 0, handled, ids);
-    sample(handled, ids, loads);
-    jdoubleArray result = env->NewDoubleArray(n);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory j");
-        return nullptr;
-    }
-    env->SetDoubleArrayRegion(result, 0, handled, loads);
-    logEnterExit(label, "EXIT");
-    return result;
-}
-
-JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoad__JI(JNIEnv* /*env*/,
-                                                                                         jclass /*cls*/,
-                                                                                         jlong /*unused*/,
-                                                                                         jint processId)
-{
-    return sampleOne(PROCLOAD_PREFIX "nativeGetProcLoad__JI", getProcLoad, processId);
-}
-
-JNIEXPORT jdoubleArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoad___3J_3I(JNIEnv* env,
-                                                                                                  jclass /*cls*/,
-                                                                                                  jlongArray /*unused*/,
-                                                                                                  jintArray processIds)
-{
-    return sampleMany(env, PROCLOAD_PREFIX "nativeGetProcLoad___3J_3I", getProcLoad, processIds);
-}
-
-JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoadLast__JI(JNIEnv* /*env*/,
-                                                                                             jclass /*cls*/,
-                                                                                             jlong /*unused*/,
-                                                                                             jint processId)
-{
-    return sampleOne(PROCLOAD_PREFIX "nativeGetProcLoadLast__JI", getProcLoadLast, processId);
-}
-
-JNIEXPORT jdoubleArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcLoadLast___3J_3I(
-    JNIEnv* env, jclass /*cls*/, jlongArray /*unused*/, jintArray processIds)
-{
-    return sampleMany(env, PROCLOAD_PREFIX "nativeGetProcLoadLast___3J_3I", getProcLoadLast, processIds);
 }
 
 JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_getCPUUtilization__(JNIEnv* /*env*/, jclass /*cls*/)
@@ -263,53 +105,18 @@ JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_getCPUUtiliza
     return ownLoadSinceLastCall(label);
 }
 
-JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetHardwareInfoStatic(JNIEnv* env,
-                                                                                                  jclass /*cls*/)
+void answerHardwareInfoStatic(jlong* answer)
 {
-    static const char* const label = PROCLOAD_PREFIX "nativeGetHardwareInfoStatic";
-    PROCLOAD_DEBUG("%s %s %s \n", label, "ENTER - ");
-    jlongArray result = env->NewLongArray(HARDWARE_INFO_STATIC_SIZE);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory si_a");
-        logEnterExit(label, "EXIT");
-        return nullptr;
-    }
-    jlong answer[HARDWARE_INFO_STATIC_SIZE];
-    for (jlong& entry : answer) {
-        entry = -1;
+    for (jsize i = 0; i < HARDWARE_INFO_STATIC_SIZE; i++) {
+        answer[i] = -1;
     }
     answer[HARDWARE_INFO_STATIC_SIZE - 1] = 0;
-    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_STATIC_SIZE, answer);
-    logEnterExit(label, "EXIT");
-    return result;
 }
 
-JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetHardwareInfoDynamic(JNIEnv* env,
-                                                                                                   jclass /*cls*/,
-                                                                                                   jlongArray request)
+void answerHardwareInfoDynamic(const jlong* asked, jlong* answer)
 {
-    static const char* const label = PROCLOAD_PREFIX "nativeGetHardwareInfoDynamic";
-    PROCLOAD_DEBUG("%s %s %s \n", label, "ENTER - ");
-    // Entries the request does not have read as -1; entries beyond the
-    // array's 80 are not looked at.
-    jlong answer[HARDWARE_INFO_DYNAMIC_SIZE];
-    for (jlong& entry : answer) {
-        entry = -1;
+    for (jsize i = 0; i < HARDWARE_INFO_DYNAMIC_SIZE; i++) {
+        // The machine's idle share (entry 17) included.
+        answer[i] = i < HARDWARE_INFO_PLATFORM_ENTRIES ? -1 : asked[i];
     }
-    if (request != nullptr) {
-        jsize n = env->GetArrayLength(request);
-        env->GetLongArrayRegion(request, 0, n < HARDWARE_INFO_DYNAMIC_SIZE ? n : HARDWARE_INFO_DYNAMIC_SIZE, answer);
-    }
-    for (jsize i = 0; i < HARDWARE_INFO_PLATFORM_ENTRIES; i++) {
-        answer[i] = -1; // the machine's idle share (entry 17) included
-    }
-    jlongArray result = env->NewLongArray(HARDWARE_INFO_DYNAMIC_SIZE);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory hi_a");
-        logEnterExit(label, "EXIT");
-        return nullptr;
-    }
-    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_DYNAMIC_SIZE, answer);
-    logEnterExit(label, "EXIT");
-    return result;
 }
