@@ -70,7 +70,8 @@ size_t process_appendPathElements(char* out, size_t used, const char* value)
             if (used > 0) {
                 out[used++] = ':';
             }
-            memcpy(out + used, element, length);
+            // The caller ends the text once every element is in.
+            memcpy(out + used, element, length); // NOLINT(bugprone-not-null-terminated-result)
             used += length;
         }
         element += length;

@@ -28,11 +28,13 @@ double planMillis(size_t count, int runs)
     }
     requested.back() = "PATH=/opt/bench/bin";
     std::vector<char*> serverList;
+    serverList.reserve(server.size() + 1);
     for (std::string& entry : server) {
         serverList.push_back(entry.data());
     }
     serverList.push_back(nullptr);
     std::vector<char*> requestedList;
+    requestedList.reserve(requested.size() + 1);
     for (std::string& entry : requested) {
         requestedList.push_back(entry.data());
     }
