@@ -84,7 +84,10 @@ bool readLine(HANDLE file, std::string* line)
     return false;
 }
 
-// Starts all the children at once, then waits until each is ready.
+// Starts all the children at once, then waits until each is ready. A child
+// that could not be started, or ended before it was ready (seen once under
+// wine, starting 512 at once on a busy machine), is reported and started
+// again, once.
 bool startChildren(int count, const std::string& arguments)
 {
     std::vector<HANDLE> outputs;
@@ -92,10 +95,29 @@ bool startChildren(int count, const std::string& arguments)
         outputs.push_back(startChild(arguments));
     }
     bool ready = true;
-    for (HANDLE output : outputs) {
-        std::string line;
-        ready = output != nullptr && readLine(output, &line) && line == "ready" && ready;
-        CloseHandle(output);
+    for (size_t k = 0; k < outputs.size(); k++) {
+        HANDLE output = outputs[k];
+        for (int attempt = 0;; attempt++) {
+            std::string line;
+            bool gone = output == nullptr || !readLine(output, &line);
+            DWORD error = GetLastError();
+            if (output != nullptr) {
+                CloseHandle(output);
+            }
+            if (!gone && line == "ready") {
+                break;
+            }
+            fprintf(stderr, "procload_target: child %zu of %d %s (error %lu)\n", k + 1, count,
+                    output == nullptr ? "could not be started"
+                    : gone            ? "ended before it was ready"
+                                      : ("answered \"" + line + "\"").c_str(),
+                    static_cast<unsigned long>(error));
+            if (!gone || attempt > 0) {
+                ready = false;
+                break;
+            }
+            output = startChild(arguments);
+        }
     }
     return ready;
 }
