@@ -30,10 +30,16 @@ uint32_t processorCount()
 
 // The process's times, or false (before initialisation, or when the system
 // cannot tell) so that no figure is made from unset times.
-bool processTimes(FILETIME* creation, FILETIME* kernel, FILETIME* user)
+// The process's creation, kernel and user times and the time of day now;
+// false when the process times cannot be read.
+bool processTimes(FILETIME* creation, FILETIME* kernel, FILETIME* user, FILETIME* now)
 {
     FILETIME exit;
-    return processHandle != nullptr && GetProcessTimes(processHandle, creation, &exit, kernel, user);
+    if (processHandle == nullptr || !GetProcessTimes(processHandle, creation, &exit, kernel, user)) {
+        return false;
+    }
+    GetSystemTimeAsFileTime(now);
+    return true;
 }
 
 } // namespace
@@ -59,11 +65,10 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getProcLoadUt
     FILETIME creation;
     FILETIME kernel;
     FILETIME user;
-    if (!processTimes(&creation, &kernel, &user)) {
+    FILETIME now;
+    if (!processTimes(&creation, &kernel, &user, &now)) {
         return 0;
     }
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
     // The first sample after initialisation measures from the process's creation.
     bool first = ticks(lastTime) == 0;
     int64_t start = first ? ticks(creation) : ticks(lastTime);
@@ -82,11 +87,10 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getAveragePro
     FILETIME creation;
     FILETIME kernel;
     FILETIME user;
-    if (!processTimes(&creation, &kernel, &user)) {
+    FILETIME now;
+    if (!processTimes(&creation, &kernel, &user, &now)) {
         return 0;
     }
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
     return intervalPercent(ticks(kernel), ticks(user), ticks(now) - ticks(creation), n);
 }
 
