@@ -11,6 +11,7 @@
 #include "com_qor_vt_mr_hostscout_nt_NTHostScout.h"
 #include "com_qor_vt_mr_hostscout_process_ProcessDetectorImpl.h"
 #include "com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil.h"
+#include "common/test/child_pipes.h"
 #include "common/test/test_jni_env.h"
 #include "common/test/win32_seams.h"
 #include "procctl/win32/test/win32_test_support.h"
@@ -311,29 +312,14 @@ class SizeHelper {
   public:
     SizeHelper(int allocateMb, int keepMb, const std::string& token)
     {
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE childIn = nullptr;
-        HANDLE childOut = nullptr;
-        CreatePipe(&childIn, &input_, &inherit, 0);
-        CreatePipe(&output_, &childOut, &inherit, 0);
-        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = childIn;
-        startup.hStdOutput = childOut;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         std::string command = "\"" + win32test::programDirectory() + "size_helper.exe\" " + std::to_string(allocateMb) +
                               " " + std::to_string(keepMb) + " " + token;
         PROCESS_INFORMATION info = {};
-        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+        if (win32test::startWithPipes(command, 0, &input_, &output_, &info)) {
             process_ = info.hProcess;
             id_ = info.dwProcessId;
             CloseHandle(info.hThread);
         }
-        CloseHandle(childIn);
-        CloseHandle(childOut);
     }
     ~SizeHelper()
     {

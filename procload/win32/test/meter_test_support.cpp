@@ -1,4 +1,5 @@
 #include "procload/win32/test/meter_test_support.h"
+#include "common/test/child_pipes.h"
 #include "common/test/win32_seams.h"
 #include "procctl/win32/test/win32_test_support.h"
 #include "procload/procload_log.h"
@@ -76,35 +77,19 @@ Target::Target(const std::string& arguments)
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE childIn = nullptr;
-    HANDLE childOut = nullptr;
-    CreatePipe(&childIn, &input_, &inherit, 0);
-    CreatePipe(&output_, &childOut, &inherit, 0);
-    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = childIn;
-    startup.hStdOutput = childOut;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     // The tag finds the Linux processes behind the program and its descendants.
     static int serial = 0;
     tag_ = "qor-procload-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + "-";
     std::string command = "\"" + win32test::programDirectory() + "procload_target.exe\" tag " + tag_ + " " + arguments;
     PROCESS_INFORMATION info = {};
     // Suspended until it is in the job, so that every process it starts is too.
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                       &info)) {
+    if (win32test::startWithPipes(command, CREATE_SUSPENDED, &input_, &output_, &info)) {
         AssignProcessToJobObject(job_, info.hProcess);
         ResumeThread(info.hThread);
         CloseHandle(info.hThread);
         process_ = info.hProcess;
         id_ = info.dwProcessId;
     }
-    CloseHandle(childIn);
-    CloseHandle(childOut);
 }
 
 Target::~Target()

@@ -13,6 +13,7 @@
 // A child's standard input is a pipe that only its parent writes, so the
 // children see its end when the parent ends, and end in turn: closing the
 // first program's input ends the whole tree.
+#include "common/test/child_pipes.h"
 #include "common/win32.h"
 
 #include <cstdio>
@@ -28,33 +29,18 @@ std::string tag;
 // "ready", or null. The child's input stays open until this program ends.
 HANDLE startChild(const std::string& arguments)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE childIn = nullptr;
-    HANDLE input = nullptr;
-    HANDLE output = nullptr;
-    HANDLE childOut = nullptr;
-    if (!CreatePipe(&childIn, &input, &inherit, 0) || !CreatePipe(&output, &childOut, &inherit, 0)) {
-        return nullptr;
-    }
-    // Only the child's own ends are inherited.
-    SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = childIn;
-    startup.hStdOutput = childOut;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     char path[MAX_PATH + 1] = {0};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string command = std::string("\"") + path + "\" tag " + tag + " " + arguments;
+    HANDLE input = nullptr;
+    HANDLE output = nullptr;
     PROCESS_INFORMATION info = {};
-    BOOL started =
-        CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
-    CloseHandle(childIn);
-    CloseHandle(childOut);
-    if (!started) {
-        CloseHandle(output);
+    if (!win32test::startWithPipes(command, 0, &input, &output, &info)) {
+        for (HANDLE end : {input, output}) {
+            if (end != nullptr) {
+                CloseHandle(end);
+            }
+        }
         return nullptr;
     }
     CloseHandle(info.hThread);
