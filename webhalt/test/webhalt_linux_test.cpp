@@ -151,7 +151,7 @@ TEST_F(WebhaltLinux, Refusals)
 {
     const std::string conf = (dir / "httpd.conf").string();
     const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
-    const std::string padded = std::string(130, ' ') + "2147483647";
+    const std::string padded = "2147483647" + std::string(130, ' ');
     const std::string parent = std::to_string(getpid());
     struct Case {
         const char* pid; // written to the pid file, or nullptr for none
@@ -224,11 +224,9 @@ TEST_F(WebhaltLinux, NeverSignalsAStranger)
             GTEST_SKIP() << "skipped: no private pid namespace with its own /proc (needs root)";
         }
         const std::string log = (dir / "namespace.log").string();
-        EXPECT_EQ(std::system(("unshare --pid --fork --mount-proc " + fs::read_symlink("/proc/self/exe").string() +
-                               " --gtest_filter=WebhaltLinux.NeverSignalsAStranger >" + log + " 2>&1")
-                                  .c_str()),
-                  0)
-            << read(log);
+        const std::string command = "unshare --pid --fork --mount-proc " + fs::read_symlink("/proc/self/exe").string() +
+                                    " --gtest_filter=WebhaltLinux.NeverSignalsAStranger >" + log + " 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << read(log);
         return;
     }
     const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
@@ -246,7 +244,8 @@ TEST_F(WebhaltLinux, NeverSignalsAStranger)
             EXPECT_EQ(recorded(target), received) << err;
         }
     };
-    // Init (this process) keeps what it is sent pending: it has no handlers.
+    // Init (this process) drops the signals it has no handler for; blocked,
+    // they stay pending, so the test sees whether one came.
     sigset_t blocked = recorderSignals();
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
     write("run dir/httpd.pid", "1\n");
