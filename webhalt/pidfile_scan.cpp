@@ -66,9 +66,9 @@ template <typename Char> PidFileScan scanPidFile(std::basic_string_view<Char> te
 
 template <typename Char> bool parsePid(std::basic_string_view<Char> text, int& pid)
 {
-    // Strict, where "%d" was lenient: a file that holds more than the pid
-    // ("1234abc", "1234 1", a sign, text before it) is not a pid file the
-    // server wrote, and a number taken from it could name any process.
+    // Strict: a file that holds more than the pid ("1234abc", "1234 1", a
+    // sign, text before it) is not a pid file the server wrote, and a number
+    // taken from it could name any process.
     std::int64_t value = 0;
     std::size_t i = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++) {
