@@ -118,6 +118,18 @@ bool processStartTicks(int pid, unsigned long long& ticks)
     return true;
 }
 
+// Whether /proc shows this process's pid namespace: one mounted for another
+// (a namespace entered without a /proc of its own) shows another process
+// under the same pid, and its start time would be no evidence.
+bool procIsOwn()
+{
+    char target[32];
+    ssize_t n = readlink("/proc/self", target, sizeof target - 1);
+    char own[32];
+    snprintf(own, sizeof own, "%d", static_cast<int>(getpid()));
+    return n > 0 && static_cast<size_t>(n) == strlen(own) && memcmp(target, own, strlen(own)) == 0;
+}
+
 // How much later than the pid file's modification time a process may have
 // started and still be taken for the one that wrote it.  Every inexactness
 // of the comparison is in the server's favour, never against it: the start
@@ -212,6 +224,9 @@ int signalServer(const char* configPath, const Action& action)
     // read and its pid went to another, the read meets that younger process
     // and refuses it; if the read is accepted, the signal below fails unless
     // the held process was still alive, and so was the one read.
+    if (!procIsOwn()) {
+        return refuse(pid, pidPath, "/proc belongs to another pid namespace");
+    }
     unsigned long long startTicks = 0;
     if (!processStartTicks(pid, startTicks)) {
         return refuse(pid, pidPath, "its start time cannot be read");

@@ -219,6 +219,10 @@ TEST_F(WebhaltLinux, Refusals)
 // the server itself is still signalled.
 TEST_F(WebhaltLinux, NeverSignalsAStranger)
 {
+    const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
+    auto refused = [&](pid_t pid, const char* reason) {
+        return "error: pid " + std::to_string(pid) + " in " + pidFile + " is refused: " + reason + "\n";
+    };
     if (getpid() != 1) {
         if (std::system("unshare --pid --fork --mount-proc true >/dev/null 2>&1") != 0) {
             GTEST_SKIP() << "skipped: no private pid namespace with its own /proc (needs root)";
@@ -227,12 +231,14 @@ TEST_F(WebhaltLinux, NeverSignalsAStranger)
         const std::string command = "unshare --pid --fork --mount-proc " + fs::read_symlink("/proc/self/exe").string() +
                                     " --gtest_filter=WebhaltLinux.NeverSignalsAStranger >" + log + " 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << read(log);
+        // A pid namespace without a /proc of its own: /proc shows other processes.
+        const std::string nested =
+            "unshare --pid --fork sh -c 'sleep 5 & echo $! >\"$0\"; exec \"$1\" -f \"$2\" -k stop' '" + pidFile +
+            "' '" WEBHALT_PROGRAM "' '" + (dir / "httpd.conf").string() + "' 2>" + log;
+        EXPECT_EQ(WEXITSTATUS(std::system(nested.c_str())), 1);
+        EXPECT_EQ(read(log), refused(2, "/proc belongs to another pid namespace"));
         return;
     }
-    const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
-    auto refused = [&](pid_t pid, const char* reason) {
-        return "error: pid " + std::to_string(pid) + " in " + pidFile + " is refused: " + reason + "\n";
-    };
     // webhalt -k stop on the pid file as it stands; then the target is sent
     // SIGRTMIN and must end with `received`, the signal that came first.
     auto stop = [&](pid_t target, const std::string& err, int received) {
