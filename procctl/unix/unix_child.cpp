@@ -497,12 +497,14 @@ UNIX_CHILD_SIDE int redirectToFile(const ChildPlan* plan, int target, const char
         return result;
     }
     childLog(plan, "Trying to open file: [%s] for use as standard descriptor: [%d]\n", path, target);
-    int flags = (target == 0 ? O_RDONLY : (O_RDWR | O_CREAT)) | (truncate ? O_TRUNC : O_APPEND);
+    // "!" truncates output and error only: input is read, never emptied.
+    int flags = target == 0 ? O_RDONLY : (O_RDWR | O_CREAT | (truncate ? O_TRUNC : O_APPEND));
     long fd = raw_syscall(SYS_openat, AT_FDCWD, reinterpret_cast<long>(path), flags, 0666);
     if (fd < 0) {
         int err = static_cast<int>(-fd);
         *sysErr = err;
-        if (err == EACCES || err == ENOENT) {
+        // A directory named as a file is as unusable as a missing one.
+        if (err == EACCES || err == ENOENT || err == EISDIR) {
             return PROC_INVALID_FILE;
         }
         return (err == EMFILE || err == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
