@@ -5,6 +5,8 @@ import java.io.PrintStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Arrays;
+import java.util.Map;
+import java.util.TreeMap;
 import java.util.concurrent.TimeUnit;
 
 /** Scenarios a child JVM runs in a prepared setting (a pid namespace, a tracer, another user). */
@@ -147,5 +149,90 @@ final class RecordScenarios {
       }
     }
     out.println("live-clones=" + live);
+  }
+  /** What getExitCode answers, or the exception it raises, as one text. */
+  private static String exitCodeOf(long handle) {
+    try {
+      return String.valueOf(UnixProcessGlue.getExitCode(handle));
+    } catch (ProcessOpException e) {
+      return e.getClass().getSimpleName() + ": " + e.getMessage();
+    }
+  }
+
+  /**
+   * Spawns n programs that exit with 3, one after another, and counts what their records answer
+   * once they ended, seen by waitForTermination and by polling ping, with the kernel taken to
+   * offer the given features (ProcctlProbe.overrideKernelFeatures). The JVM runs beside native code
+   * that reaps its children.
+   */
+  static void countExitCodes(PrintStream out, int features, int n) throws Exception {
+    ProcctlProbe.overrideKernelFeatures(features);
+    for (String path : new String[] {"wait", "ping"}) {
+      Map<String, Integer> seen = new TreeMap<>();
+      for (int i = 0; i < n; i++) {
+        long handle = Spawn.helper("exit", "3").create();
+        if (path.equals("wait")) {
+          UnixProcessGlue.waitForTermination(handle);
+        } else {
+          while (UnixProcessGlue.ping(handle)) {
+            Thread.onSpinWait();
+          }
+        }
+        seen.merge(exitCodeOf(handle), 1, Integer::sum);
+        UnixProcessGlue.done(handle);
+      }
+      out.println(path + " " + seen);
+    }
+  }
+
+  private static boolean alive(String pid) {
+    String stat = Spawn.stat(pid);
+    return !stat.isEmpty() && !stat.contains(") Z ");
+  }
+
+  /**
+   * A child of ours that the native reaper beside us took, and a process that is not a record's
+   * and got its pid (root, own pid namespace): stop, kill and ping of the record must not reach it.
+   */
+  static void stranger(PrintStream out, int features) throws Exception {
+    ProcctlProbe.overrideKernelFeatures(features);
+    long handle = Spawn.helper("exit", "3").create();
+    String pid = UnixProcessGlue.id(handle);
+    Spawn.awaitReaped(pid);
+    // A newcomer one clock tick later at least, so start times differ.
+    Thread.sleep(30);
+    Process stranger = null;
+    for (int attempt = 0; attempt < 50 && stranger == null; attempt++) {
+      Files.writeString(
+          Path.of("/proc/sys/kernel/ns_last_pid"), String.valueOf(Integer.parseInt(pid) - 1));
+      Process p = new ProcessBuilder(Spawn.HELPER, "pause").start();
+      if (String.valueOf(p.pid()).equals(pid)) {
+        stranger = p;
+      } else {
+        p.destroyForcibly().waitFor();
+      }
+    }
+    out.println("stranger=" + (stranger != null && alive(pid)));
+    UnixProcessGlue.stop(handle);
+    out.println("after-stop=" + alive(pid));
+    UnixProcessGlue.kill(handle);
+    out.println("after-kill=" + alive(pid));
+    out.println("ping=" + UnixProcessGlue.ping(handle) + " after-ping=" + alive(pid));
+    out.println("exit=" + exitCodeOf(handle));
+    UnixProcessGlue.done(handle);
+    if (stranger != null) {
+      stranger.destroyForcibly();
+    }
+  }
+
+  /** A detached program that exits with 5, with this JVM as pid 1 of its namespace. */
+  static void detachedAsInit(PrintStream out) throws Exception {
+    Spawn quick = Spawn.helper("exit", "5");
+    quick.detached = true;
+    long handle = quick.create();
+    UnixProcessGlue.waitForTermination(handle);
+    out.println("exit=" + exitCodeOf(handle));
+    UnixProcessGlue.done(handle);
+    out.println("zombies=" + Spawn.zombieChildren());
   }
 }
