@@ -81,8 +81,8 @@ UNIX_CHILD_INLINE long raw_clone(unsigned long flags, void* stackTop, int (*fn)(
     register long x0 __asm__("x0") = static_cast<long>(flags);
     register void* x1 __asm__("x1") = stackTop;
     register int* x2 __asm__("x2") = pidfd; // parent tid, or the pidfd
-    register long x3 __asm__("x3") = 0; // tls
-    register long x4 __asm__("x4") = 0; // child tid
+    register long x3 __asm__("x3") = 0;     // tls
+    register long x4 __asm__("x4") = 0;     // child tid
     register int (*x9)(void*) __asm__("x9") = fn;
     register void* x10 __asm__("x10") = arg;
     register long x11 __asm__("x11") = SYS_exit;

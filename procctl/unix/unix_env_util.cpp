@@ -20,8 +20,8 @@ static jstring newUTF8String(JNIEnv* env, const char* text)
     if (utf8 == nullptr) {
         return nullptr;
     }
-    jstring result = process_NewJavaStringFromUTF8(
-        env, process_stringConverterToUTF8(utf8, text, size) != nullptr ? utf8 : text);
+    jstring result =
+        process_NewJavaStringFromUTF8(env, process_stringConverterToUTF8(utf8, text, size) != nullptr ? utf8 : text);
     free(utf8);
     return result;
 }

@@ -498,9 +498,12 @@ bool abandonedHasEnded(const AbandonedChild* child)
 // holds is then kept for good.
 bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int changesCredentials)
 {
-    int own = pidfd >= 0                                    ? fcntl(pidfd, F_DUPFD_CLOEXEC, 0)
-              : (pid > 0 && unix_PidfdsAvailable() != 0) ? unix_pidfd_open(pid)
-                                                         : -1;
+    int own = -1;
+    if (pidfd >= 0) {
+        own = fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
+    } else if (pid > 0 && unix_PidfdsAvailable() != 0) {
+        own = unix_pidfd_open(pid);
+    }
     auto* entry = (pid > 0 || own >= 0) ? static_cast<AbandonedChild*>(malloc(sizeof(AbandonedChild))) : nullptr;
     if (entry == nullptr) {
         if (own >= 0) {
