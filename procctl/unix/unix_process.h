@@ -105,7 +105,10 @@ JNIEXPORT void unix_doneWithProcess(UnixProcessRecord* record);
 // locks, and its release.
 JNIEXPORT UnixProcessRecord* unix_NewProcessRecord(void);
 JNIEXPORT void unix_FreeProcessRecord(UnixProcessRecord* record);
-// Pins the identity of the process named by the record's pid string.
+// Pins the identity of the process named by the record's pid string: a
+// pidfd (unless the record has one already) and the start time.  A process
+// that is not our child and whose parent is another process is marked
+// adoptable.  The record is then running.
 JNIEXPORT void unix_PinProcessIdentity(UnixProcessRecord* record);
 // The exit code of a record whose process has ended, into *exitCode: 0; or
 // 10 with sysErr ECHILD when it cannot be known (somebody else reaped the

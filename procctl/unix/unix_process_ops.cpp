@@ -159,8 +159,9 @@ int reapChild(UnixProcessRecord* record, int* status)
     // By pid only while the pid is still our child's: once somebody else has
     // reaped it, the pid may name a newcomer (even a child of ours, which
     // waitpid would take instead).  What remains is the instant between this
-    // look and the waitpid; only a pidfd closes it.
-    if (!sameProcess(record)) {
+    // look and the waitpid; only a pidfd closes it.  A record that could
+    // pin no start time either (no /proc) has only the pid.
+    if (record->startTime != 0 && !sameProcess(record)) {
         errno = ECHILD;
         return -1;
     }
@@ -545,8 +546,7 @@ int unix_ReadExitCode(UnixProcessRecord* record, int* exitCode, int* sysErr)
         learnExitCode(record);
     }
     *exitCode = record->exitCode;
-    // A record that never started a process (its spawn failed) has no
-    // status to lose.
+    // A record that has no process (its pid is 0) has no status to lose.
     if (record->state == 0 && record->exitKnown == 0 && pidOf(record) > 0) {
         *sysErr = ECHILD;
         return PROC_SYSTEM_ERR;
@@ -702,12 +702,15 @@ void probeExitInfo()
     for (int attempt = 0; attempt < 100; attempt++) {
         unix_pidfd_info exitInfo{};
         exitInfo.mask = UNIX_PIDFD_INFO_EXIT;
-        if (ioctl(pidfd, UNIX_PIDFD_GET_INFO, &exitInfo) == 0 && (exitInfo.mask & UNIX_PIDFD_INFO_EXIT) != 0) {
+        int rc = ioctl(pidfd, UNIX_PIDFD_GET_INFO, &exitInfo);
+        if (rc == 0 && (exitInfo.mask & UNIX_PIDFD_INFO_EXIT) != 0) {
             exitInfoWorks = exitInfo.exit_code == 7 << 8 ? 1 : 0;
             break;
         }
-        if (reaped == 0 || errno != ESRCH) {
-            break; // reaped here: the status would be there already
+        // Reaped here, the status would be there already; a kernel without
+        // the information answers otherwise than "not yet" (ESRCH).
+        if (reaped == 0 || (rc == -1 && errno != ESRCH)) {
+            break;
         }
         usleep(2000);
     }
