@@ -139,11 +139,7 @@ int reapChild(UnixProcessRecord* record, int* status)
 {
     if (record->pidfd >= 0) {
         siginfo_t info;
-        int rc;
-        do {
-            memset(&info, 0, sizeof(info));
-            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(record->pidfd), &info, WEXITED | WNOHANG);
-        } while (rc == -1 && errno == EINTR);
+        int rc = unix_pidfd_wait(record->pidfd, &info, WEXITED | WNOHANG);
         if (rc == 0) {
             if (info.si_pid == 0) {
                 return 0;
@@ -265,12 +261,7 @@ bool isOurChild(UnixProcessRecord* record)
         return false;
     }
     siginfo_t info;
-    int rc;
-    do {
-        rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(record->pidfd), &info,
-                    WEXITED | WNOHANG | WNOWAIT);
-    } while (rc == -1 && errno == EINTR);
-    return rc == 0;
+    return unix_pidfd_wait(record->pidfd, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
 }
 
 // Reaps a process that has ended and became our child after it was pinned,
@@ -281,12 +272,7 @@ bool reapAdopted(UnixProcessRecord* record)
         return false;
     }
     siginfo_t info;
-    int rc;
-    do {
-        memset(&info, 0, sizeof(info));
-        rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(record->pidfd), &info, WEXITED | WNOHANG);
-    } while (rc == -1 && errno == EINTR);
-    if (rc != 0 || info.si_pid == 0) {
+    if (unix_pidfd_wait(record->pidfd, &info, WEXITED | WNOHANG) != 0 || info.si_pid == 0) {
         return false;
     }
     record->exitCode = exitCodeOf(statusOf(info));
@@ -690,10 +676,7 @@ void probeExitInfo()
         return;
     }
     siginfo_t info;
-    int reaped;
-    while ((reaped = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED)) == -1 &&
-           errno == EINTR) {
-    }
+    int reaped = unix_pidfd_wait(pidfd, &info, WEXITED);
     if (reaped == -1 && errno == EINVAL) {
         // No waits on a pidfd (before Linux 5.4): nor exit status behind it.
         while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {

@@ -433,11 +433,7 @@ int reapIfEnded(int pid, int pidfd)
 {
     if (pidfd >= 0) {
         siginfo_t info;
-        int rc;
-        do {
-            memset(&info, 0, sizeof(info));
-            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG);
-        } while (rc == -1 && errno == EINTR);
+        int rc = unix_pidfd_wait(pidfd, &info, WEXITED | WNOHANG);
         if (rc == 0 || errno != EINVAL) {
             return rc == -1 || info.si_pid != 0 ? 1 : 0;
         }
@@ -486,9 +482,7 @@ bool abandonedHasEnded(const AbandonedChild* child)
     // A grandchild that the server adopted (as pid 1 or a subreaper) is
     // ours to reap, through its pidfd; anybody else's is left to its parent.
     siginfo_t info;
-    while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(child->pidfd), &info, WEXITED | WNOHANG) == -1 &&
-           errno == EINTR) {
-    }
+    unix_pidfd_wait(child->pidfd, &info, WEXITED | WNOHANG);
     return true;
 }
 
@@ -678,11 +672,7 @@ void unix_AwaitChild(int pid, int pidfd)
 {
     if (pidfd >= 0) {
         siginfo_t info;
-        int rc;
-        do {
-            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED);
-        } while (rc == -1 && errno == EINTR);
-        if (rc == 0 || errno != EINVAL) {
+        if (unix_pidfd_wait(pidfd, &info, WEXITED) == 0 || errno != EINVAL) {
             return;
         }
     }
