@@ -1,11 +1,8 @@
-// Preloaded (LD_PRELOAD) into a child JVM of the tests, it makes that JVM
-// live beside native code that takes its children, as some libraries do:
-//   FOREIGN_REAPER=ignore  SIGCHLD is ignored, so the kernel reaps every
-//                          child as soon as it ends;
-//   FOREIGN_REAPER=thread  a thread reaps every child with waitpid(-1) as
-//                          soon as it ends.
-// Only a java process is changed, not the wrappers started with the same
-// environment (unshare, the subreaper).
+// Preloaded into child JVMs of the tests: native code beside the JVM that
+// takes its children.  FOREIGN_REAPER=ignore ignores SIGCHLD (the kernel
+// reaps every child at once); FOREIGN_REAPER=thread reaps every child with
+// waitpid(-1) on a thread of its own.  Only a java process is changed, not
+// the wrappers started with the same environment.
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,8 +10,6 @@
 #include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char* program_invocation_short_name;
 
 static void* reapEveryChild(void* /*arg*/)
 {
@@ -29,14 +24,13 @@ static void* reapEveryChild(void* /*arg*/)
 __attribute__((constructor)) static void takeChildren()
 {
     const char* mode = getenv("FOREIGN_REAPER");
+    pthread_t thread;
     if (mode == nullptr || strcmp(program_invocation_short_name, "java") != 0) {
         return;
     }
     if (strcmp(mode, "ignore") == 0) {
         signal(SIGCHLD, SIG_IGN);
-    } else if (strcmp(mode, "thread") == 0) {
-        pthread_t thread;
-        pthread_create(&thread, nullptr, reapEveryChild, nullptr);
+    } else if (strcmp(mode, "thread") == 0 && pthread_create(&thread, nullptr, reapEveryChild, nullptr) == 0) {
         pthread_detach(thread);
     }
 }

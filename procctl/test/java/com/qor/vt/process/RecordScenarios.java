@@ -5,8 +5,6 @@ import java.io.PrintStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Arrays;
-import java.util.Map;
-import java.util.TreeMap;
 import java.util.concurrent.TimeUnit;
 
 /** Scenarios a child JVM runs in a prepared setting (a pid namespace, a tracer, another user). */
@@ -150,7 +148,10 @@ final class RecordScenarios {
     }
     out.println("live-clones=" + live);
   }
-  /** What getExitCode answers, or the exception it raises, as one text. */
+  /** What getExitCode answers once the status is lost: an exception, never a number. */
+  static final String LOST =
+      "ProcessOpException: Error getting exitcode.  010: " + Spawn.strerror(10);
+
   private static String exitCodeOf(long handle) {
     try {
       return String.valueOf(UnixProcessGlue.getExitCode(handle));
@@ -160,28 +161,24 @@ final class RecordScenarios {
   }
 
   /**
-   * Spawns n programs that exit with 3, one after another, and counts what their records answer
-   * once they ended, seen by waitForTermination and by polling ping, with the kernel taken to
-   * offer the given features (ProcctlProbe.overrideKernelFeatures). The JVM runs beside native code
-   * that reaps its children.
+   * Counts what the records of n programs that exit with 3 answer, seen by waitForTermination and
+   * by polling ping, with the kernel features given (ProcctlProbe.overrideKernelFeatures).
    */
   static void countExitCodes(PrintStream out, int features, int n) throws Exception {
     ProcctlProbe.overrideKernelFeatures(features);
     for (String path : new String[] {"wait", "ping"}) {
-      Map<String, Integer> seen = new TreeMap<>();
+      int[] counts = new int[3]; // 3, lost, anything else
       for (int i = 0; i < n; i++) {
         long handle = Spawn.helper("exit", "3").create();
-        if (path.equals("wait")) {
-          UnixProcessGlue.waitForTermination(handle);
-        } else {
-          while (UnixProcessGlue.ping(handle)) {
-            Thread.onSpinWait();
-          }
+        while (path.equals("ping") && UnixProcessGlue.ping(handle)) {
+          Thread.onSpinWait();
         }
-        seen.merge(exitCodeOf(handle), 1, Integer::sum);
+        UnixProcessGlue.waitForTermination(handle);
+        String code = exitCodeOf(handle);
+        counts[code.equals("3") ? 0 : code.equals(LOST) ? 1 : 2]++;
         UnixProcessGlue.done(handle);
       }
-      out.println(path + " " + seen);
+      out.printf("%s 3=%d lost=%d other=%d%n", path, counts[0], counts[1], counts[2]);
     }
   }
 
@@ -191,38 +188,33 @@ final class RecordScenarios {
   }
 
   /**
-   * A child of ours that the native reaper beside us took, and a process that is not a record's
-   * and got its pid (root, own pid namespace): stop, kill and ping of the record must not reach it.
+   * A child that the reaper beside us took, whose pid then goes to a process that is no record's
+   * (root, own pid namespace): stop, kill and ping of the record must not reach that process.
    */
   static void stranger(PrintStream out, int features) throws Exception {
     ProcctlProbe.overrideKernelFeatures(features);
     long handle = Spawn.helper("exit", "3").create();
     String pid = UnixProcessGlue.id(handle);
     Spawn.awaitReaped(pid);
-    // A newcomer one clock tick later at least, so start times differ.
-    Thread.sleep(30);
+    Thread.sleep(30); // a clock tick at least, so that the start times differ
     Process stranger = null;
     for (int attempt = 0; attempt < 50 && stranger == null; attempt++) {
       Files.writeString(
           Path.of("/proc/sys/kernel/ns_last_pid"), String.valueOf(Integer.parseInt(pid) - 1));
-      Process p = new ProcessBuilder(Spawn.HELPER, "pause").start();
-      if (String.valueOf(p.pid()).equals(pid)) {
-        stranger = p;
-      } else {
-        p.destroyForcibly().waitFor();
+      stranger = new ProcessBuilder(Spawn.HELPER, "pause").start();
+      if (!String.valueOf(stranger.pid()).equals(pid)) {
+        stranger.destroyForcibly().waitFor();
+        stranger = null;
       }
     }
-    out.println("stranger=" + (stranger != null && alive(pid)));
+    out.println("stranger=" + alive(pid));
     UnixProcessGlue.stop(handle);
     out.println("after-stop=" + alive(pid));
     UnixProcessGlue.kill(handle);
     out.println("after-kill=" + alive(pid));
     out.println("ping=" + UnixProcessGlue.ping(handle) + " after-ping=" + alive(pid));
     out.println("exit=" + exitCodeOf(handle));
-    UnixProcessGlue.done(handle);
-    if (stranger != null) {
-      stranger.destroyForcibly();
-    }
+    UnixProcessGlue.done(handle); // (the stranger ends with the namespace)
   }
 
   /** A detached program that exits with 5, with this JVM as pid 1 of its namespace. */
