@@ -57,7 +57,7 @@ final class RecordScenarios {
     out.println("detached-ping=" + UnixProcessGlue.ping(detached));
     UnixProcessGlue.waitForTermination(detached);
     UnixProcessGlue.waitForTerminationWithTimeout(detached, 1);
-    out.println("detached-exit=" + UnixProcessGlue.getExitCode(detached));
+    out.println("detached-exit=" + exitCodeOf(detached));
     UnixProcessGlue.waitForTermination(reuse);
     out.println("reuse-exit=" + UnixProcessGlue.getExitCode(reuse));
     UnixProcessGlue.done(detached);
@@ -71,7 +71,7 @@ final class RecordScenarios {
     Spawn.awaitZombie(otherPid);
     out.println("attached-ping=" + UnixProcessGlue.ping(attached));
     UnixProcessGlue.waitForTermination(attached);
-    out.println("attached-exit=" + UnixProcessGlue.getExitCode(attached));
+    out.println("attached-exit=" + exitCodeOf(attached));
     UnixProcessGlue.waitForTermination(reuse2);
     out.println("reuse2-exit=" + UnixProcessGlue.getExitCode(reuse2));
     UnixProcessGlue.done(attached);
@@ -152,7 +152,8 @@ final class RecordScenarios {
   static final String LOST =
       "ProcessOpException: Error getting exitcode.  010: " + Spawn.strerror(10);
 
-  private static String exitCodeOf(long handle) {
+  /** What getExitCode answers, or the exception it raises, as text. */
+  static String exitCodeOf(long handle) {
     try {
       return String.valueOf(UnixProcessGlue.getExitCode(handle));
     } catch (ProcessOpException e) {

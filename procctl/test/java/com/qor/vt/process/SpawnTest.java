@@ -77,7 +77,8 @@ class SpawnTest {
         .fails(InvalidFileException.class, "Error creating new process." + enoent);
     Spawn.helper()
         .files(null, null, dir.toString())
-        .fails(InvalidFileException.class, "Error creating new process. 021: " + Spawn.strerror(21));
+        .fails(
+            InvalidFileException.class, "Error creating new process. 021: " + Spawn.strerror(21));
     Spawn.helper()
         .in(dir)
         .files(null, "n".repeat(1100), null)
