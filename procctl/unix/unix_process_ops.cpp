@@ -429,8 +429,14 @@ void unix_PinProcessIdentity(UnixProcessRecord* record)
     // whether a process that is not our child could become ours later.
     char state = 0;
     int ppid = 0;
-    if (readStat(pid, &record->startTime, &state, &ppid) && record->notChild != 0 && ppid != getpid()) {
-        record->adoptable = 1;
+    unsigned long long ownStart = 0;
+    if (readStat(pid, &record->startTime, &state, &ppid)) {
+        record->adoptable = record->notChild != 0 && ppid != getpid() ? 1 : record->adoptable;
+    } else if (record->pidfd < 0 && record->notChild == 0 && readStat(getpid(), &ownStart, &state, &ppid)) {
+        // Our child is gone already (a zombie would still be listed):
+        // somebody else reaped it, and its pid may name a newcomer.
+        record->notChild = 1;
+        record->reaped = 1;
     }
 }
 
