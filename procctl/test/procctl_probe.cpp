@@ -45,6 +45,13 @@ extern "C" {
 
 void unix_overrideStartProcessTimeout(int seconds);
 int unix_ExitInfoAvailable(void);
+void unix_overrideKernelFeatures(int features);
+
+JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_overrideKernelFeatures(JNIEnv* /*env*/, jclass /*cls*/,
+                                                                                   jint features)
+{
+    unix_overrideKernelFeatures(features);
+}
 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_ProcctlProbe_overrideStartTimeout(JNIEnv* /*env*/, jclass /*cls*/,
                                                                                  jint seconds)

@@ -7,3 +7,10 @@ extern "C" JNIEXPORT void unix_overrideStartProcessTimeout(int seconds)
 {
     unix_startTimeoutOverride = seconds;
 }
+
+// Makes the library take the paths of a kernel with less than this one has
+// (UnixKernelFeatures); 0 uses all it has.  Affects records made afterwards.
+extern "C" JNIEXPORT void unix_overrideKernelFeatures(int features)
+{
+    unix_kernelFeatureOverride = features;
+}

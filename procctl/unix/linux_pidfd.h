@@ -4,8 +4,10 @@
 // The constants are the kernel's; older C library headers lack them.
 #pragma once
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -47,4 +49,16 @@ inline int unix_pidfd_open(int pid)
 inline int unix_pidfd_send_signal(int pidfd, int sig)
 {
     return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
+}
+
+// waitid on a pidfd (Linux 5.4), repeated while interrupted.  info is
+// cleared first, so that its si_pid stays 0 when WNOHANG finds nothing.
+inline int unix_pidfd_wait(int pidfd, siginfo_t* info, int options)
+{
+    int rc;
+    do {
+        memset(info, 0, sizeof(*info));
+        rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), info, options);
+    } while (rc == -1 && errno == EINTR);
+    return rc;
 }

@@ -31,10 +31,11 @@ UNIX_CHILD_INLINE long raw_syscall(long n, long a1 = 0, long a2 = 0, long a3 = 0
 
 // Starts fn(arg) in a new process on `stackTop` (16-byte aligned) with the
 // clone flags; the new process exits with fn's result.  The child's pid, or
-// -errno.  Unlike the C library's clone() this is no call into another
+// -errno.  With CLONE_PIDFD the kernel stores the child's pidfd in *pidfd
+// before the child runs.  Unlike the C library's clone() this is no call into another
 // object, and it leaves errno alone.  fn and arg travel in registers that the
 // system call keeps (r12, r13); the child starts with them on its new stack.
-UNIX_CHILD_INLINE long raw_clone(unsigned long flags, void* stackTop, int (*fn)(void*), void* arg)
+UNIX_CHILD_INLINE long raw_clone(unsigned long flags, void* stackTop, int (*fn)(void*), void* arg, int* pidfd)
 {
     long ret;
     register long r10 __asm__("r10") = 0; // child tid
@@ -53,7 +54,7 @@ UNIX_CHILD_INLINE long raw_clone(unsigned long flags, void* stackTop, int (*fn)(
                      "hlt\n"
                      "1:"
                      : "=a"(ret)
-                     : "a"(SYS_clone), "D"(flags), "S"(stackTop), "d"(0L), "r"(r10), "r"(r8), "r"(r12),
+                     : "a"(SYS_clone), "D"(flags), "S"(stackTop), "d"(pidfd), "r"(r10), "r"(r8), "r"(r12),
                        "r"(r13), [exitCall] "i"(SYS_exit)
                      : "rcx", "r11", "memory");
     return ret;
@@ -74,14 +75,14 @@ UNIX_CHILD_INLINE long raw_syscall(long n, long a1 = 0, long a2 = 0, long a3 = 0
 
 // As above; the kernel keeps every register but x0 across the call, so fn
 // and arg travel in x9 and x10.
-UNIX_CHILD_INLINE long raw_clone(unsigned long flags, void* stackTop, int (*fn)(void*), void* arg)
+UNIX_CHILD_INLINE long raw_clone(unsigned long flags, void* stackTop, int (*fn)(void*), void* arg, int* pidfd)
 {
     register long x8 __asm__("x8") = SYS_clone;
     register long x0 __asm__("x0") = static_cast<long>(flags);
     register void* x1 __asm__("x1") = stackTop;
-    register long x2 __asm__("x2") = 0; // parent tid
-    register long x3 __asm__("x3") = 0; // tls
-    register long x4 __asm__("x4") = 0; // child tid
+    register int* x2 __asm__("x2") = pidfd; // parent tid, or the pidfd
+    register long x3 __asm__("x3") = 0;     // tls
+    register long x4 __asm__("x4") = 0;     // child tid
     register int (*x9)(void*) __asm__("x9") = fn;
     register void* x10 __asm__("x10") = arg;
     register long x11 __asm__("x11") = SYS_exit;

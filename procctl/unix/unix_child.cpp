@@ -15,6 +15,8 @@
 #include <linux/close_range.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -497,12 +499,14 @@ UNIX_CHILD_SIDE int redirectToFile(const ChildPlan* plan, int target, const char
         return result;
     }
     childLog(plan, "Trying to open file: [%s] for use as standard descriptor: [%d]\n", path, target);
-    int flags = (target == 0 ? O_RDONLY : (O_RDWR | O_CREAT)) | (truncate ? O_TRUNC : O_APPEND);
+    // "!" truncates output and error only: input is read, never emptied.
+    int flags = target == 0 ? O_RDONLY : (O_RDWR | O_CREAT | (truncate ? O_TRUNC : O_APPEND));
     long fd = raw_syscall(SYS_openat, AT_FDCWD, reinterpret_cast<long>(path), flags, 0666);
     if (fd < 0) {
         int err = static_cast<int>(-fd);
         *sysErr = err;
-        if (err == EACCES || err == ENOENT) {
+        // A directory named as a file is as unusable as a missing one.
+        if (err == EACCES || err == ENOENT || err == EISDIR) {
             return PROC_INVALID_FILE;
         }
         return (err == EMFILE || err == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
@@ -642,10 +646,58 @@ UNIX_CHILD_SIDE int unix_childMain(void* arg)
     return 0;
 }
 
+namespace {
+
+// Sends the grandchild's pid to the server, with its pidfd (SCM_RIGHTS)
+// when there is one.
+UNIX_CHILD_SIDE void sendGrandchild(const ChildPlan* plan, int pid, int pidfd)
+{
+    struct iovec data;
+    data.iov_base = &pid;
+    data.iov_len = sizeof(pid);
+    union {
+        char buffer[CMSG_SPACE(sizeof(int))];
+        struct cmsghdr align;
+    } control;
+    struct msghdr message;
+    message.msg_name = nullptr;
+    message.msg_namelen = 0;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = nullptr;
+    message.msg_controllen = 0;
+    message.msg_flags = 0;
+    if (pidfd >= 0) {
+        message.msg_control = control.buffer;
+        message.msg_controllen = sizeof(control.buffer);
+        struct cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        *reinterpret_cast<int*>(CMSG_DATA(header)) = pidfd;
+    }
+    while (raw_syscall(SYS_sendmsg, plan->pidPipe[1], reinterpret_cast<long>(&message), MSG_NOSIGNAL) == -EINTR) {
+    }
+}
+
+} // namespace
+
 // The intermediate child of a detached spawn: starts the program as its own
 // child, sends the program's pid to the server and ends, so that the program
-// is adopted by init and never becomes the server's child.  When the clone
-// fails this process reports nothing and ends.
+// is adopted by init (or by the server, when it is pid 1 or a subreaper) and
+// is not the server's child to begin with.  When the clone fails this
+// process reports nothing and ends.
+//
+// How the server pins a process that is not its child, race-free: the
+// grandchild is cloned with CLONE_PIDFD, so a pidfd names it from its first
+// instant, and that pidfd travels to the server over the pid channel (a
+// Unix socket) as SCM_RIGHTS.  Opening one by pid in the server instead
+// would race with the grandchild's end: once reaped, its pid may name
+// another process.  Without pidfds (before Linux 5.2) the server pins the
+// start time, which is only sound while the pid cannot pass on: so SIGCHLD
+// is set back to its default here (an ignored SIGCHLD, inherited from the
+// server, would make the kernel reap the grandchild at once), and this
+// process, the grandchild's parent, ends only once the server has pinned it.
 UNIX_CHILD_SIDE int unix_intermediateMain(void* arg)
 {
     auto* plan = static_cast<ChildPlan*>(arg);
@@ -653,11 +705,15 @@ UNIX_CHILD_SIDE int unix_intermediateMain(void* arg)
     // copies our descriptors, so only the server holds it.
     closeFd(plan->pidPipe[0]);
     closeFd(plan->outcomeReadFd);
-    long grandchild = raw_clone(CLONE_VM | SIGCHLD, plan->grandchildStackTop, unix_childMain, plan);
+    KernelSigaction action{};
+    action.handler = reinterpret_cast<void*>(SIG_DFL);
+    raw_syscall(SYS_rt_sigaction, SIGCHLD, reinterpret_cast<long>(&action), 0, sizeof(unsigned long));
+    int pidfd = -1;
+    unsigned long flags = CLONE_VM | SIGCHLD | (plan->withPidfd != 0 ? CLONE_PIDFD : 0);
+    long grandchild = raw_clone(flags, plan->grandchildStackTop, unix_childMain, plan, &pidfd);
     closeFd(plan->outcomeFd);
     if (grandchild > 0) {
-        int pid = static_cast<int>(grandchild);
-        raw_syscall(SYS_write, plan->pidPipe[1], reinterpret_cast<long>(&pid), sizeof(pid));
+        sendGrandchild(plan, static_cast<int>(grandchild), pidfd);
         // While we live, the grandchild is our child and nobody else can
         // reap it, so its pid cannot pass to another process: we end only
         // once the server has pinned it and says so (or has gone).

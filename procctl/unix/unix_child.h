@@ -42,6 +42,9 @@ struct ChildPlan {
     int pidPipe[2];
     void* grandchildStackTop;
     int detached;
+    // Whether the grandchild is cloned with a pidfd, which goes to the
+    // server with its pid.
+    int withPidfd;
     // The log, as the parent saw it.
     int logEnabled;
     unsigned int threadTag;

@@ -108,11 +108,13 @@ static bool grandchildEnded(const UnixProcessRecord* record, int waitMs)
     }
 }
 
-// Reads the grandchild's pid from the intermediate child within the limit:
-// the pid; 0 when the intermediate child ended without starting one; -1 when
-// it did not answer in time (whether it started one is then unknown).
-static int readGrandchildPid(int fd, int timeoutMs)
+// Reads the grandchild's pid, and its pidfd when one came along (else -1),
+// from the intermediate child within the limit: the pid; 0 when the
+// intermediate child ended without starting one; -1 when it did not answer
+// in time (whether it started one is then unknown).
+static int readGrandchild(int fd, int timeoutMs, int* pidfd)
 {
+    *pidfd = -1;
     struct pollfd p {
         fd, POLLIN, 0
     };
@@ -123,10 +125,34 @@ static int readGrandchildPid(int fd, int timeoutMs)
         return -1;
     }
     int grandchild = 0;
+    struct iovec data {
+        &grandchild, sizeof(grandchild)
+    };
+    union {
+        char buffer[CMSG_SPACE(sizeof(int))];
+        struct cmsghdr align;
+    } control{};
+    struct msghdr message {};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.buffer;
+    message.msg_controllen = sizeof(control.buffer);
     ssize_t n;
-    while ((n = read(fd, &grandchild, sizeof(grandchild))) == -1 && errno == EINTR) {
+    while ((n = recvmsg(fd, &message, MSG_CMSG_CLOEXEC)) == -1 && errno == EINTR) {
     }
-    return n == sizeof(grandchild) && grandchild > 0 ? grandchild : 0;
+    struct cmsghdr* header = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+    if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
+        header->cmsg_len == CMSG_LEN(sizeof(int))) {
+        memcpy(pidfd, CMSG_DATA(header), sizeof(int));
+    }
+    if (n != sizeof(grandchild) || grandchild <= 0) {
+        if (*pidfd >= 0) {
+            close(*pidfd);
+            *pidfd = -1;
+        }
+        return 0;
+    }
+    return grandchild;
 }
 
 int unix_CreateDetachedProcess(const char* executable, char** arguments, char** environment,
@@ -166,8 +192,10 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
         plan.child.outcomeReadFd = fds[0];
         plan.child.pidPipe[0] = pidChannel[0];
         plan.child.pidPipe[1] = pidChannel[1];
+        plan.child.withPidfd = unix_PidfdsAvailable();
         int timeoutMs = unix_getStartProcessTimeout() * 1000;
-        int child = unix_CloneChild(&plan, unix_intermediateMain);
+        int childPidfd = -1;
+        int child = unix_CloneChild(&plan, unix_intermediateMain, &childPidfd);
         if (child == -1) {
             *sysErr = errno;
             closeAll(fds, 2);
@@ -175,14 +203,17 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
             result = (*sysErr == ENOMEM || *sysErr == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
         } else {
             closeAll(pidChannel + 1, 1);
-            int grandchild = readGrandchildPid(pidChannel[0], timeoutMs);
+            int grandchild = readGrandchild(pidChannel[0], timeoutMs, &record->pidfd);
             if (grandchild > 0) {
-                // Pinned while the intermediate child still holds it (alive or
-                // a zombie nobody else can reap): the pidfd names the program,
-                // however soon it ends.
+                // The pidfd came from the clone itself; without one, the
+                // start time is pinned while the intermediate child still
+                // holds the program (alive, so nobody can reap it).
                 snprintf(record->pid, sizeof(record->pid), "%d", grandchild);
                 record->notChild = 1;
+                record->adoptable = 1;
                 unix_PinProcessIdentity(record);
+            } else if (childPidfd >= 0) {
+                unix_pidfd_send_signal(childPidfd, SIGKILL);
             } else {
                 while (kill(child, SIGKILL) == -1 && errno == EINTR) {
                 }
@@ -191,8 +222,8 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
             while (send(pidChannel[0], &pinned, 1, MSG_NOSIGNAL) == -1 && errno == EINTR) {
             }
             closeAll(pidChannel, 1);
-            while (waitpid(child, nullptr, 0) == -1 && errno == EINTR) {
-            }
+            unix_AwaitChild(child, childPidfd);
+            closeAll(&childPidfd, 1);
             if (grandchild <= 0) {
                 // No pid came: no pid is recorded (0 would name the server's
                 // own process group).  An intermediate child that did not

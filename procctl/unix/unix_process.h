@@ -46,13 +46,28 @@ struct UnixProcessRecord {
     // of the server that took over its pid is ever reaped through it.
     int notChild;
     // 1 once the exit code is known; for a process that is not our child,
-    // only when the kernel kept its status behind the pidfd.
+    // only when the kernel kept its status behind the pidfd, or once this
+    // record reaped it after it became our child.
     int exitKnown;
+    // 1 for a process that was not our child when it was pinned (a detached
+    // program, most re-attached ones): should it become our child (the
+    // server is pid 1 or a subreaper), its record reaps it through its
+    // pidfd, since nobody else would.
+    int adoptable;
 };
 
 // Seconds that replace the creation time-out, 0 for none.  Only the tests'
 // build of the library can set it (it is not exported).
 extern int unix_startTimeoutOverride;
+
+// What the kernel is taken to offer: all it has, or less, so that the tests
+// can run the paths older kernels take.  Only the tests' build sets it.
+enum UnixKernelFeatures : int {
+    UNIX_KERNEL_AS_IS = 0,
+    UNIX_KERNEL_NO_EXIT_INFO = 1, // pidfds, but no exit status behind them (before Linux 6.15)
+    UNIX_KERNEL_NO_PIDFD = 2,     // no pidfds at all (before Linux 5.2)
+};
+extern int unix_kernelFeatureOverride;
 
 extern "C" {
 
@@ -90,12 +105,20 @@ JNIEXPORT void unix_doneWithProcess(UnixProcessRecord* record);
 // locks, and its release.
 JNIEXPORT UnixProcessRecord* unix_NewProcessRecord(void);
 JNIEXPORT void unix_FreeProcessRecord(UnixProcessRecord* record);
-// Pins the identity of the process named by the record's pid string.
+// Pins the identity of the process named by the record's pid string: a
+// pidfd (unless the record has one already) and the start time.  A process
+// that is not our child and whose parent is another process is marked
+// adoptable.  The record is then running.
 JNIEXPORT void unix_PinProcessIdentity(UnixProcessRecord* record);
-// The exit code kept in the record; for a process that is not our child it
-// is learnt once the process has been reaped, where the kernel tells it.
-JNIEXPORT int unix_ReadExitCode(UnixProcessRecord* record);
+// The exit code of a record whose process has ended, into *exitCode: 0; or
+// 10 with sysErr ECHILD when it cannot be known (somebody else reaped the
+// process and the kernel kept no status for us), so that a lost status never
+// reads as an exit code.
+JNIEXPORT int unix_ReadExitCode(UnixProcessRecord* record, int* exitCode, int* sysErr);
 // Whether a pidfd tells the exit status of a process once it has been reaped
 // (Linux 6.15); found out once, by the first call (JNI_OnLoad makes it).
 JNIEXPORT int unix_ExitInfoAvailable(void);
+// Whether processes are started with a pidfd (CLONE_PIDFD, Linux 5.2) and
+// pinned by one.
+JNIEXPORT int unix_PidfdsAvailable(void);
 }

@@ -436,7 +436,15 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEn
         pthread_cond_timedwait(&record->waitersDone, &record->waiterLock, &limit);
     }
     pthread_mutex_unlock(&record->waiterLock);
-    return unix_ReadExitCode(record);
+    int exitCode = 0;
+    int sysErr = 0;
+    if (unix_ReadExitCode(record, &exitCode, &sysErr) != PROC_SUCCESS) {
+        // Somebody else took the status and the kernel kept none for us:
+        // no number could stand for it.
+        ThrowException(env, PROC_SYSTEM_ERR, "Error getting exitcode. ", sysErr);
+        return 0;
+    }
+    return exitCode;
 }
 
 JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_done(JNIEnv* env, jclass /*cls*/, jlong handle)

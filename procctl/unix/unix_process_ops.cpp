@@ -4,12 +4,16 @@
 // A record learns the end of its process in one of two ways.  A child of the
 // server is reaped through its own pidfd (waitid(P_PIDFD)), never by pid, and
 // the record is marked ended only together with the status it reaped.  A
-// process that is not our child (detached, re-attached, the server itself)
-// is never waited for: its end is seen on its pidfd, and its exit code read
-// from the pidfd once whoever reaps it has done so (Linux 6.15).  Every
-// signal goes through the pinned identity, so a pid that the system has
-// handed to another process is never touched; a record that pins nothing
-// never signals.
+// process that is not our child (detached, re-attached, the server itself),
+// or a child that somebody else reaped first (SIGCHLD ignored, another
+// library's waitpid(-1)), is watched instead: its end is seen on its pidfd,
+// and its exit code read from the pidfd once whoever reaps it has done so
+// (Linux 6.15).  One that was not our child when it was pinned but became
+// ours later (the server is pid 1 or a subreaper) is reaped through its
+// pidfd, since nobody else would.  Every signal goes through the pinned
+// identity, so a pid that the system has handed to another process is never
+// touched; a record that pins nothing never signals.  A status that nobody
+// can tell any more is reported as lost, never as an exit code.
 //
 // Every look at the process, every reap and every signal happens under the
 // record's state lock, so two threads never reap the same child and no
@@ -59,9 +63,9 @@ int pidOf(const UnixProcessRecord* record)
     return atoi(record->pid);
 }
 
-// Start time (clock ticks since boot) and state letter from /proc/<pid>/stat;
-// false when the process does not exist.
-bool readStat(int pid, unsigned long long* startTime, char* state)
+// Start time (clock ticks since boot), state letter and parent's pid from
+// /proc/<pid>/stat; false when the process does not exist.
+bool readStat(int pid, unsigned long long* startTime, char* state, int* ppid)
 {
     char path[64];
     snprintf(path, sizeof(path), "/proc/%d/stat", pid);
@@ -83,6 +87,7 @@ bool readStat(int pid, unsigned long long* startTime, char* state)
     // After ") " come the state (field 3) and, 19 fields later, the start time (field 22).
     p += 2;
     *state = *p;
+    *ppid = p[1] == ' ' ? atoi(p + 2) : 0;
     for (int field = 3; field < 22 && p != nullptr; field++) {
         p = strchr(p, ' ');
         if (p != nullptr) {
@@ -110,6 +115,23 @@ int exitCodeOf(int status)
     return (status & 0x7f) == 0 ? (status >> 8) & 0xff : status & 0x7f;
 }
 
+// The wait status that waitid's answer stands for.
+int statusOf(const siginfo_t& info)
+{
+    return info.si_code == CLD_EXITED ? (info.si_status & 0xff) << 8 : info.si_status & 0x7f;
+}
+
+// Whether the record's pid still names the process it pinned by start time
+// (alive or a zombie); false for a record that pinned nothing.
+bool sameProcess(const UnixProcessRecord* record)
+{
+    unsigned long long startTime = 0;
+    char state = 0;
+    int ppid = 0;
+    return record->startTime != 0 && readStat(pidOf(record), &startTime, &state, &ppid) &&
+           startTime == record->startTime;
+}
+
 // Reaps a child of ours if it has ended, without blocking: 1 with its wait
 // status, 0 while it runs, -1 with errno (ECHILD: it is not, or no longer,
 // our child).
@@ -117,23 +139,27 @@ int reapChild(UnixProcessRecord* record, int* status)
 {
     if (record->pidfd >= 0) {
         siginfo_t info;
-        int rc;
-        do {
-            memset(&info, 0, sizeof(info));
-            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(record->pidfd), &info, WEXITED | WNOHANG);
-        } while (rc == -1 && errno == EINTR);
+        int rc = unix_pidfd_wait(record->pidfd, &info, WEXITED | WNOHANG);
         if (rc == 0) {
             if (info.si_pid == 0) {
                 return 0;
             }
-            *status = info.si_code == CLD_EXITED ? (info.si_status & 0xff) << 8 : info.si_status & 0x7f;
+            *status = statusOf(info);
             return 1;
         }
         if (errno != EINVAL) {
             return -1;
         }
-        // A kernel without waits on a pidfd: the child is not reaped, so its
-        // pid is still its own.
+        // A kernel without waits on a pidfd: reaped by pid, as below.
+    }
+    // By pid only while the pid is still our child's: once somebody else has
+    // reaped it, the pid may name a newcomer (even a child of ours, which
+    // waitpid would take instead).  What remains is the instant between this
+    // look and the waitpid; only a pidfd closes it.  A record that could
+    // pin no start time either (no /proc) has only the pid.
+    if (record->startTime != 0 && !sameProcess(record)) {
+        errno = ECHILD;
+        return -1;
     }
     int rc;
     do {
@@ -155,7 +181,8 @@ bool hasEnded(UnixProcessRecord* record)
     }
     unsigned long long startTime = 0;
     char state = 0;
-    if (record->startTime == 0 || !readStat(pidOf(record), &startTime, &state)) {
+    int ppid = 0;
+    if (record->startTime == 0 || !readStat(pidOf(record), &startTime, &state, &ppid)) {
         return true;
     }
     return state == 'Z' || state == 'X' || startTime != record->startTime;
@@ -177,9 +204,9 @@ int signalLocked(UnixProcessRecord* record, int sig)
         } while (rc == -1 && errno == EINTR);
         return rc;
     }
-    // Without a pidfd the pid is still the process's own only while it is
-    // our unreaped child, or while its start time matches.
-    if (record->notChild != 0 && hasEnded(record)) {
+    // Without a pidfd the pid is still the process's own only while its
+    // start time matches (our child may have been reaped by somebody else).
+    if (record->notChild != 0 ? hasEnded(record) : !sameProcess(record)) {
         errno = ESRCH;
         return -1;
     }
@@ -195,19 +222,63 @@ int signalProcess(UnixProcessRecord* record, int sig)
     return signalLocked(record, sig);
 }
 
-// Reads the exit code of a process that is not our child from its pidfd,
+// Milliseconds a record waits for the exit status of a process that has
+// ended to appear behind its pidfd: the kernel puts it there when the
+// process is reaped, which whoever reaps it (init, another library's
+// waitpid) may still be doing.
+static constexpr int EXIT_INFO_WAIT_MS = 500;
+
+// Reads the exit status of a process that we did not reap from its pidfd,
 // once it has been reaped.  Under the state lock.
 void learnExitCode(UnixProcessRecord* record)
 {
     if (record->exitKnown != 0 || record->pidfd < 0 || unix_ExitInfoAvailable() == 0) {
         return;
     }
-    unix_pidfd_info info{};
-    info.mask = UNIX_PIDFD_INFO_EXIT;
-    if (ioctl(record->pidfd, UNIX_PIDFD_GET_INFO, &info) == 0 && (info.mask & UNIX_PIDFD_INFO_EXIT) != 0) {
-        record->exitCode = exitCodeOf(info.exit_code);
-        record->exitKnown = 1;
+    for (long long deadline = nowMs() + EXIT_INFO_WAIT_MS;;) {
+        unix_pidfd_info info{};
+        info.mask = UNIX_PIDFD_INFO_EXIT;
+        if (ioctl(record->pidfd, UNIX_PIDFD_GET_INFO, &info) == 0 && (info.mask & UNIX_PIDFD_INFO_EXIT) != 0) {
+            record->exitCode = exitCodeOf(info.exit_code);
+            record->exitKnown = 1;
+            return;
+        }
+        if (nowMs() >= deadline) {
+            return;
+        }
+        struct timespec pause {
+            0, 2000000L
+        };
+        nanosleep(&pause, nullptr);
     }
+}
+
+// Whether the process is our child now (running or ended, not reaped), by
+// its pidfd.
+bool isOurChild(UnixProcessRecord* record)
+{
+    if (record->pidfd < 0) {
+        return false;
+    }
+    siginfo_t info;
+    return unix_pidfd_wait(record->pidfd, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+}
+
+// Reaps a process that has ended and became our child after it was pinned,
+// through its pidfd (never by pid): whether it did.  Under the state lock.
+bool reapAdopted(UnixProcessRecord* record)
+{
+    if (record->adoptable == 0 || record->pidfd < 0 || record->exitKnown != 0) {
+        return false;
+    }
+    siginfo_t info;
+    if (unix_pidfd_wait(record->pidfd, &info, WEXITED | WNOHANG) != 0 || info.si_pid == 0) {
+        return false;
+    }
+    record->exitCode = exitCodeOf(statusOf(info));
+    record->exitKnown = 1;
+    record->reaped = 1;
+    return true;
 }
 
 // One look at the process, without blocking, and what it tells the record:
@@ -241,9 +312,12 @@ int lookLocked(UnixProcessRecord* record, int* sysErr)
             return PROC_SYSTEM_ERR;
         }
         if (reaped == -1) {
-            // Somebody else reaped it (or it never was ours): from now on it
-            // is watched like any process that is not our child.
+            // Somebody else reaped it: from now on it is watched like any
+            // process that is not our child, and what can be known of its
+            // end is behind its pidfd.  Without one, its pid may already
+            // name a newcomer and is never used again.
             record->notChild = 1;
+            record->reaped = record->pidfd < 0 ? 1 : 0;
         }
     }
     bool ended = record->notChild != 0 && hasEnded(record);
@@ -260,7 +334,9 @@ int lookLocked(UnixProcessRecord* record, int* sysErr)
     }
     if (ended) {
         record->state = 0;
-        learnExitCode(record);
+        if (!reapAdopted(record)) {
+            learnExitCode(record);
+        }
     } else {
         record->state = 1;
     }
@@ -341,15 +417,26 @@ void unix_FreeProcessRecord(UnixProcessRecord* record)
 void unix_PinProcessIdentity(UnixProcessRecord* record)
 {
     int pid = pidOf(record);
-    if (pid <= 0 || record->pidfd >= 0) {
+    if (pid <= 0) {
         return;
     }
     // Running until a look at the process finds otherwise.
     record->state = 1;
-    record->pidfd = unix_pidfd_open(pid);
-    if (record->pidfd < 0) {
-        char state = 0;
-        readStat(pid, &record->startTime, &state);
+    if (record->pidfd < 0 && unix_PidfdsAvailable() != 0) {
+        record->pidfd = unix_pidfd_open(pid);
+    }
+    // The start time names the process where no pidfd does; its parent tells
+    // whether a process that is not our child could become ours later.
+    char state = 0;
+    int ppid = 0;
+    unsigned long long ownStart = 0;
+    if (readStat(pid, &record->startTime, &state, &ppid)) {
+        record->adoptable = record->notChild != 0 && ppid != getpid() ? 1 : record->adoptable;
+    } else if (record->pidfd < 0 && record->notChild == 0 && readStat(getpid(), &ownStart, &state, &ppid)) {
+        // Our child is gone already (a zombie would still be listed):
+        // somebody else reaped it, and its pid may name a newcomer.
+        record->notChild = 1;
+        record->reaped = 1;
     }
 }
 
@@ -443,13 +530,20 @@ int unix_GetProcessExitCode(UnixProcessRecord* record, int* sysErr)
     return result;
 }
 
-int unix_ReadExitCode(UnixProcessRecord* record)
+int unix_ReadExitCode(UnixProcessRecord* record, int* exitCode, int* sysErr)
 {
     StateLock lock(record);
+    *sysErr = 0;
     if (record->state == 0) {
         learnExitCode(record);
     }
-    return record->exitCode;
+    *exitCode = record->exitCode;
+    // A record that has no process (its pid is 0) has no status to lose.
+    if (record->state == 0 && record->exitKnown == 0 && pidOf(record) > 0) {
+        *sysErr = ECHILD;
+        return PROC_SYSTEM_ERR;
+    }
+    return PROC_SUCCESS;
 }
 
 // Sends sig.  A signal that cannot be sent is a failure unless the process
@@ -528,6 +622,10 @@ void unix_doneWithProcess(UnixProcessRecord* record)
         look(record, &sysErr);
         if (record->notChild == 0 && record->reaped == 0 && pidOf(record) > 0) {
             unix_ReapLater(pidOf(record), record->pidfd);
+        } else if (record->state != 0 && record->adoptable != 0 && isOurChild(record)) {
+            // Adopted while it runs (the server is pid 1 or a subreaper):
+            // reaped through its pidfd once it has ended.
+            unix_ReapLater(0, record->pidfd);
         }
         unix_ReapAbandonedChildren();
         process_log("Destroying mutex for process (PID): [%s]\n", record->pid);
@@ -537,7 +635,14 @@ void unix_doneWithProcess(UnixProcessRecord* record)
     process_log_exit("unix_doneWithProcess()");
 }
 
-// ---- Whether a pidfd tells the exit status of a reaped process ----
+// ---- What the kernel offers: pidfds, and the exit status behind them ----
+
+int unix_kernelFeatureOverride = UNIX_KERNEL_AS_IS;
+
+int unix_PidfdsAvailable(void)
+{
+    return unix_kernelFeatureOverride < UNIX_KERNEL_NO_PIDFD ? 1 : 0;
+}
 
 namespace {
 
@@ -552,9 +657,12 @@ UNIX_CHILD_SIDE int exitAtOnce(void* /*arg*/)
     return 0;
 }
 
-// A child that ends at once with status 7 and is reaped here: its pidfd must
-// then tell 7.  The child shares our memory and runs on a small stack of its
-// own, so the probe costs no copy of the server's page tables.
+// A child that ends at once with status 7: once reaped, its pidfd must tell
+// 7.  The child shares our memory and runs on a small stack of its own, so
+// the probe costs no copy of the server's page tables.  It is reaped through
+// its pidfd; should somebody else reap it first (SIGCHLD ignored, another
+// library's waitpid(-1)), the status appears once that reap is complete,
+// which is waited for a while.
 void probeExitInfo()
 {
     alignas(16) static char stack[16384];
@@ -568,15 +676,34 @@ void probeExitInfo()
     if (pid <= 0) {
         return;
     }
-    while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+    if (pidfd < 0) {
+        while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+        }
+        return;
     }
-    if (pidfd >= 0) {
-        unix_pidfd_info info{};
-        info.mask = UNIX_PIDFD_INFO_EXIT;
-        exitInfoWorks = ioctl(pidfd, UNIX_PIDFD_GET_INFO, &info) == 0 && (info.mask & UNIX_PIDFD_INFO_EXIT) != 0 &&
-                        info.exit_code == 7 << 8;
-        close(pidfd);
+    siginfo_t info;
+    int reaped = unix_pidfd_wait(pidfd, &info, WEXITED);
+    if (reaped == -1 && errno == EINVAL) {
+        // No waits on a pidfd (before Linux 5.4): nor exit status behind it.
+        while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+        }
     }
+    for (int attempt = 0; attempt < 100; attempt++) {
+        unix_pidfd_info exitInfo{};
+        exitInfo.mask = UNIX_PIDFD_INFO_EXIT;
+        int rc = ioctl(pidfd, UNIX_PIDFD_GET_INFO, &exitInfo);
+        if (rc == 0 && (exitInfo.mask & UNIX_PIDFD_INFO_EXIT) != 0) {
+            exitInfoWorks = exitInfo.exit_code == 7 << 8 ? 1 : 0;
+            break;
+        }
+        // Reaped here, the status would be there already; a kernel without
+        // the information answers otherwise than "not yet" (ESRCH).
+        if (reaped == 0 || (rc == -1 && errno != ESRCH)) {
+            break;
+        }
+        usleep(2000);
+    }
+    close(pidfd);
 }
 
 } // namespace
@@ -584,5 +711,5 @@ void probeExitInfo()
 int unix_ExitInfoAvailable(void)
 {
     pthread_once(&exitInfoOnce, probeExitInfo);
-    return exitInfoWorks;
+    return unix_kernelFeatureOverride < UNIX_KERNEL_NO_EXIT_INFO ? exitInfoWorks : 0;
 }

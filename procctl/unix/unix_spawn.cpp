@@ -178,7 +178,7 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
     }
     if (result == PROC_SUCCESS) {
         plan.child.outcomeFd = fds[1];
-        int pid = unix_CloneChild(&plan, unix_childMain);
+        int pid = unix_CloneChild(&plan, unix_childMain, &record->pidfd);
         snprintf(record->pid, sizeof(record->pid), "%d", pid);
         if (pid == -1) {
             *sysErr = errno;
@@ -188,6 +188,10 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
             close(fds[1]);
             record->state = 0;
         } else {
+            // Pinned at once: without a pidfd the start time is all there
+            // is, and it must be read before the child can end and be reaped
+            // by somebody else.
+            unix_PinProcessIdentity(record);
             *sysErr = 0;
             result = WaitForExecOutcome(fds, sysErr);
             process_log("WaitForExecOutcome completed.  Return value was: [%d] and sysErr was: [%d]\n", result,
@@ -195,12 +199,10 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
             if (result != PROC_SUCCESS) {
                 // A child held in the kernel may outlive even SIGKILL for a
                 // long while: create is bounded all the same.
-                if (!unix_KillAndReap(pid, CHILD_END_WAIT_MS)) {
-                    unix_AbandonChild(&plan, pid, -1);
+                if (!unix_KillAndReap(pid, record->pidfd, CHILD_END_WAIT_MS)) {
+                    unix_AbandonChild(&plan, pid, record->pidfd);
                 }
                 record->reaped = 1;
-            } else {
-                unix_PinProcessIdentity(record);
             }
             record->state = result == PROC_SUCCESS ? 1 : 0;
         }

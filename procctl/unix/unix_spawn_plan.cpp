@@ -19,6 +19,7 @@
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
 #include "procctl/unix/linux_pidfd.h"
+#include "procctl/unix/unix_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -425,6 +426,24 @@ void endCredentialChange(int* changesCredentials)
     *changesCredentials = 0;
 }
 
+// Reaps our child if it has ended: 1 once it is reaped (by us, or by
+// somebody else before us), 0 while it runs.  Through the pidfd where there
+// is one, so that nothing that took over the pid is ever reaped instead.
+int reapIfEnded(int pid, int pidfd)
+{
+    if (pidfd >= 0) {
+        siginfo_t info;
+        int rc = unix_pidfd_wait(pidfd, &info, WEXITED | WNOHANG);
+        if (rc == 0 || errno != EINVAL) {
+            return rc == -1 || info.si_pid != 0 ? 1 : 0;
+        }
+    }
+    int rc;
+    while ((rc = waitpid(pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
+    }
+    return rc > 0 || (rc == -1 && errno == ECHILD) ? 1 : 0;
+}
+
 // Children that a failed spawn killed but that did not end (held in the
 // kernel, where even SIGKILL waits for the answer).  Such a child still runs
 // in the server's memory, on the plan's stack, with the user and group it
@@ -451,27 +470,20 @@ AbandonedChild* abandoned = nullptr;
 // pidfd where it has one, so that nothing else that took its pid could be.
 bool abandonedHasEnded(const AbandonedChild* child)
 {
-    if (child->pid > 0 && child->pidfd >= 0) {
-        siginfo_t info;
-        int rc;
-        do {
-            memset(&info, 0, sizeof(info));
-            rc = waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(child->pidfd), &info, WEXITED | WNOHANG);
-        } while (rc == -1 && errno == EINTR);
-        if (rc == 0 || errno != EINVAL) {
-            return rc == -1 || info.si_pid != 0;
-        }
-    }
     if (child->pid > 0) {
-        int rc;
-        while ((rc = waitpid(child->pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
-        }
-        return rc > 0 || (rc == -1 && errno == ECHILD);
+        return reapIfEnded(child->pid, child->pidfd) != 0;
     }
     struct pollfd p {
         child->pidfd, POLLIN, 0
     };
-    return poll(&p, 1, 0) > 0;
+    if (poll(&p, 1, 0) <= 0) {
+        return false;
+    }
+    // A grandchild that the server adopted (as pid 1 or a subreaper) is
+    // ours to reap, through its pidfd; anybody else's is left to its parent.
+    siginfo_t info;
+    unix_pidfd_wait(child->pidfd, &info, WEXITED | WNOHANG);
+    return true;
 }
 
 // Keeps the child with what it holds, watched through a pidfd of its own (a
@@ -480,7 +492,12 @@ bool abandonedHasEnded(const AbandonedChild* child)
 // holds is then kept for good.
 bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int changesCredentials)
 {
-    int own = pidfd >= 0 ? fcntl(pidfd, F_DUPFD_CLOEXEC, 0) : (pid > 0 ? unix_pidfd_open(pid) : -1);
+    int own = -1;
+    if (pidfd >= 0) {
+        own = fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
+    } else if (pid > 0 && unix_PidfdsAvailable() != 0) {
+        own = unix_pidfd_open(pid);
+    }
     auto* entry = (pid > 0 || own >= 0) ? static_cast<AbandonedChild*>(malloc(sizeof(AbandonedChild))) : nullptr;
     if (entry == nullptr) {
         if (own >= 0) {
@@ -603,30 +620,43 @@ void unix_ReleaseSpawnPlan(SpawnPlan* plan)
     memset(plan, 0, sizeof(*plan));
 }
 
-int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*))
+int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*), int* pidfd)
 {
+    // The pidfd comes with the clone: from the first instant the child is
+    // pinned, so no reaper (the kernel's, when SIGCHLD is ignored, or
+    // another library's waitpid(-1)) can take it and pass its pid on before
+    // the record holds it.  Kernels before 5.2 ignore the flag and leave
+    // *pidfd as it was.
+    *pidfd = -1;
+    unsigned long flags = CLONE_VM | SIGCHLD | (unix_PidfdsAvailable() != 0 ? CLONE_PIDFD : 0);
     // Blocked signals keep the server's handlers from running on the child's
     // stack before the child has put its own dispositions in place.
     sigset_t all;
     sigset_t old;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &old);
-    int pid = clone(fn, unix_ChildStackTop(plan), CLONE_VM | SIGCHLD, &plan->child);
+    int pid = clone(fn, unix_ChildStackTop(plan), static_cast<int>(flags), &plan->child, pidfd);
     int err = errno;
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (pid == -1) {
+        *pidfd = -1;
+    }
     errno = err;
     return pid;
 }
 
-bool unix_KillAndReap(int pid, int waitMs)
+bool unix_KillAndReap(int pid, int pidfd, int waitMs)
 {
-    while (kill(pid, SIGKILL) == -1 && errno == EINTR) {
+    if (pidfd >= 0) {
+        unix_pidfd_send_signal(pidfd, SIGKILL);
+    } else {
+        while (kill(pid, SIGKILL) == -1 && errno == EINTR) {
+        }
     }
     struct timespec start {};
     clock_gettime(CLOCK_MONOTONIC, &start);
     for (;;) {
-        int rc = waitpid(pid, nullptr, WNOHANG);
-        if (rc > 0 || (rc == -1 && errno != EINTR)) {
+        if (reapIfEnded(pid, pidfd) != 0) {
             return true;
         }
         struct timespec now {};
@@ -635,6 +665,18 @@ bool unix_KillAndReap(int pid, int waitMs)
             return false;
         }
         usleep(2000);
+    }
+}
+
+void unix_AwaitChild(int pid, int pidfd)
+{
+    if (pidfd >= 0) {
+        siginfo_t info;
+        if (unix_pidfd_wait(pidfd, &info, WEXITED) == 0 || errno != EINVAL) {
+            return;
+        }
+    }
+    while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
     }
 }
 

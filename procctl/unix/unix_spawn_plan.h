@@ -32,12 +32,18 @@ void* unix_ChildStackTop(const SpawnPlan* plan);
 void* unix_GrandchildStackTop(const SpawnPlan* plan);
 
 // Starts fn on the plan's child stack in the server's memory, with every
-// signal blocked across the clone.  The pid, or -1 with errno.
-int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*));
+// signal blocked across the clone.  The pid, or -1 with errno; *pidfd is the
+// child's pidfd, made by the clone itself, or -1 where the kernel has none.
+int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*), int* pidfd);
 
-// Kills the child with SIGKILL and reaps it within waitMs milliseconds:
-// false when it has not ended by then (it is then still our child).
-bool unix_KillAndReap(int pid, int waitMs);
+// Kills our child with SIGKILL and reaps it within waitMs milliseconds,
+// through its pidfd where it has one: false when it has not ended by then
+// (it is then still our child).  A child that somebody else reaped has
+// ended.
+bool unix_KillAndReap(int pid, int pidfd, int waitMs);
+// Waits for our child to end and reaps it (through its pidfd where it has
+// one); returns at once when somebody else has reaped it.
+void unix_AwaitChild(int pid, int pidfd);
 
 // Hands over a child of a failed spawn that did not end after its kill (our
 // child by pid, or a grandchild by its pidfd, or neither when it is not

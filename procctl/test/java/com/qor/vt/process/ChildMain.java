@@ -57,6 +57,10 @@ public final class ChildMain {
         Thread.sleep(Long.parseLong(args[1]));
       }
       case "pid-reuse" -> RecordScenarios.pidReuse(out);
+      case "count-exit-codes" -> RecordScenarios.countExitCodes(
+          out, Integer.parseInt(args[1]), Integer.parseInt(args[2]));
+      case "stranger" -> RecordScenarios.stranger(out, Integer.parseInt(args[1]));
+      case "detached-as-init" -> RecordScenarios.detachedAsInit(out);
       case "not-permitted" ->
           RecordScenarios.notPermitted(out, Integer.parseInt(args[1]), Integer.parseInt(args[2]));
       case "stalled" -> RecordScenarios.stalled(

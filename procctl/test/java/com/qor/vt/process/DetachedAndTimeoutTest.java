@@ -51,7 +51,8 @@ class DetachedAndTimeoutTest {
     while (Files.exists(Path.of("/proc", pid))) {
       Thread.sleep(5);
     }
-    assertEquals(ProcctlProbe.exitInfoAvailable() ? 9 : 0, UnixProcessGlue.getExitCode(handle));
+    assertEquals(ProcctlProbe.exitInfoAvailable() ? "9" : RecordScenarios.LOST,
+        RecordScenarios.exitCodeOf(handle));
     UnixProcessGlue.done(handle);
 
     Spawn missing = Spawn.helper();

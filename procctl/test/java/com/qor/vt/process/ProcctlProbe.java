@@ -32,6 +32,12 @@ final class ProcctlProbe {
   /** Makes the creation time-out this many seconds (0 restores the environment's rule). */
   static native void overrideStartTimeout(int seconds);
 
+  /**
+   * Makes the library take the paths of an older kernel: 0 all this one has, 1 pidfds without exit
+   * status behind them (before Linux 6.15), 2 no pidfds (before Linux 5.2).
+   */
+  static native void overrideKernelFeatures(int features);
+
   /** Whether the library found at load that a pidfd tells the exit status of a reaped process. */
   static native boolean exitInfoAvailable();
 

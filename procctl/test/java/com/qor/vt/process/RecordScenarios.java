@@ -57,7 +57,7 @@ final class RecordScenarios {
     out.println("detached-ping=" + UnixProcessGlue.ping(detached));
     UnixProcessGlue.waitForTermination(detached);
     UnixProcessGlue.waitForTerminationWithTimeout(detached, 1);
-    out.println("detached-exit=" + UnixProcessGlue.getExitCode(detached));
+    out.println("detached-exit=" + exitCodeOf(detached));
     UnixProcessGlue.waitForTermination(reuse);
     out.println("reuse-exit=" + UnixProcessGlue.getExitCode(reuse));
     UnixProcessGlue.done(detached);
@@ -71,7 +71,7 @@ final class RecordScenarios {
     Spawn.awaitZombie(otherPid);
     out.println("attached-ping=" + UnixProcessGlue.ping(attached));
     UnixProcessGlue.waitForTermination(attached);
-    out.println("attached-exit=" + UnixProcessGlue.getExitCode(attached));
+    out.println("attached-exit=" + exitCodeOf(attached));
     UnixProcessGlue.waitForTermination(reuse2);
     out.println("reuse2-exit=" + UnixProcessGlue.getExitCode(reuse2));
     UnixProcessGlue.done(attached);
@@ -147,5 +147,85 @@ final class RecordScenarios {
       }
     }
     out.println("live-clones=" + live);
+  }
+  /** What getExitCode answers once the status is lost: an exception, never a number. */
+  static final String LOST =
+      "ProcessOpException: Error getting exitcode.  010: " + Spawn.strerror(10);
+
+  /** What getExitCode answers, or the exception it raises, as text. */
+  static String exitCodeOf(long handle) {
+    try {
+      return String.valueOf(UnixProcessGlue.getExitCode(handle));
+    } catch (ProcessOpException e) {
+      return e.getClass().getSimpleName() + ": " + e.getMessage();
+    }
+  }
+
+  /**
+   * Counts what the records of n programs that exit with 3 answer, seen by waitForTermination and
+   * by polling ping, with the kernel features given (ProcctlProbe.overrideKernelFeatures).
+   */
+  static void countExitCodes(PrintStream out, int features, int n) throws Exception {
+    ProcctlProbe.overrideKernelFeatures(features);
+    for (String path : new String[] {"wait", "ping"}) {
+      int[] counts = new int[3]; // 3, lost, anything else
+      for (int i = 0; i < n; i++) {
+        long handle = Spawn.helper("exit", "3").create();
+        while (path.equals("ping") && UnixProcessGlue.ping(handle)) {
+          Thread.onSpinWait();
+        }
+        UnixProcessGlue.waitForTermination(handle);
+        String code = exitCodeOf(handle);
+        counts[code.equals("3") ? 0 : code.equals(LOST) ? 1 : 2]++;
+        UnixProcessGlue.done(handle);
+      }
+      out.printf("%s 3=%d lost=%d other=%d%n", path, counts[0], counts[1], counts[2]);
+    }
+  }
+
+  private static boolean alive(String pid) {
+    String stat = Spawn.stat(pid);
+    return !stat.isEmpty() && !stat.contains(") Z ");
+  }
+
+  /**
+   * A child that the reaper beside us took, whose pid then goes to a process that is no record's
+   * (root, own pid namespace): stop, kill and ping of the record must not reach that process.
+   */
+  static void stranger(PrintStream out, int features) throws Exception {
+    ProcctlProbe.overrideKernelFeatures(features);
+    long handle = Spawn.helper("exit", "3").create();
+    String pid = UnixProcessGlue.id(handle);
+    Spawn.awaitReaped(pid);
+    Thread.sleep(30); // a clock tick at least, so that the start times differ
+    Process stranger = null;
+    for (int attempt = 0; attempt < 50 && stranger == null; attempt++) {
+      Files.writeString(
+          Path.of("/proc/sys/kernel/ns_last_pid"), String.valueOf(Integer.parseInt(pid) - 1));
+      stranger = new ProcessBuilder(Spawn.HELPER, "pause").start();
+      if (!String.valueOf(stranger.pid()).equals(pid)) {
+        stranger.destroyForcibly().waitFor();
+        stranger = null;
+      }
+    }
+    out.println("stranger=" + alive(pid));
+    UnixProcessGlue.stop(handle);
+    out.println("after-stop=" + alive(pid));
+    UnixProcessGlue.kill(handle);
+    out.println("after-kill=" + alive(pid));
+    out.println("ping=" + UnixProcessGlue.ping(handle) + " after-ping=" + alive(pid));
+    out.println("exit=" + exitCodeOf(handle));
+    UnixProcessGlue.done(handle); // (the stranger ends with the namespace)
+  }
+
+  /** A detached program that exits with 5, with this JVM as pid 1 of its namespace. */
+  static void detachedAsInit(PrintStream out) throws Exception {
+    Spawn quick = Spawn.helper("exit", "5");
+    quick.detached = true;
+    long handle = quick.create();
+    UnixProcessGlue.waitForTermination(handle);
+    out.println("exit=" + exitCodeOf(handle));
+    UnixProcessGlue.done(handle);
+    out.println("zombies=" + Spawn.zombieChildren());
   }
 }

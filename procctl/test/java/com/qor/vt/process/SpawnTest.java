@@ -76,6 +76,10 @@ class SpawnTest {
         .files(dir.resolve("no-input").toString(), null, null)
         .fails(InvalidFileException.class, "Error creating new process." + enoent);
     Spawn.helper()
+        .files(null, null, dir.toString())
+        .fails(
+            InvalidFileException.class, "Error creating new process. 021: " + Spawn.strerror(21));
+    Spawn.helper()
         .in(dir)
         .files(null, "n".repeat(1100), null)
         .fails(
@@ -115,6 +119,10 @@ class SpawnTest {
     assertEquals("stdin=5\n", Files.readString(out));
     assertEquals(0, Spawn.helper("stdin").files(null, "!" + out, null).run());
     assertEquals("stdin=0\n", Files.readString(out));
+    // "!" means nothing for input: the file is read, not emptied.
+    assertEquals(0, Spawn.helper("stdin").files("!" + input, "!" + out, null).run());
+    assertEquals("stdin=5\n", Files.readString(out));
+    assertEquals("12345", Files.readString(input));
 
     // With the inherit flag the list is ignored, even one that could not be opened.
     Spawn inherit = Spawn.helper("exit", "4").files(null, dir.resolve("none/x").toString(), null);
