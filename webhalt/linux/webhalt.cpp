@@ -4,13 +4,14 @@
 // configuration file, read the same way as on Windows.
 //
 // The tool runs as root from scripts, so a pid file that no longer names the
-// server (it died and its pid went to another process, or the file was
-// tampered with) must never make it signal a stranger.  It refuses init, its
-// own pid and its parent's, and any process that started after the pid file
-// was last written: that process cannot be the one that wrote it.  The
-// process is held by a pidfd from before that check to the signal, so the
-// process checked is the process signalled even if the pid is reused
-// meanwhile.
+// server (it died and its pid went to another process) must never make it
+// signal a stranger.  It refuses init, its own pid and its parent's, and any
+// process that started after the pid file was last written: that process
+// cannot be the one that wrote it.  The process is held by a pidfd from
+// before that check to the signal, so the process checked is the process
+// signalled even if the pid is reused meanwhile.  A file rewritten to name a
+// process older than the write (by whoever may write it, or by a server in
+// another pid namespace) is not told apart from the server's own.
 #include "compat/sunos/linux_parse.h"
 #include "webhalt/command_line.h"
 #include "webhalt/pidfile_scan.h"
