@@ -101,11 +101,17 @@ bool parseMeminfoKb(const char* text, const char* key, uint64_t* kb)
     size_t keyLength = strlen(key);
     for (const char* line = text; line != nullptr && *line != '\0'; line = nextLine(line)) {
         if (strncmp(line, key, keyLength) == 0 && line[keyLength] == ':') {
-            char* end = nullptr;
-            uint64_t value = strtoull(line + keyLength + 1, &end, 10);
-            if (end == line + keyLength + 1) {
+            // Digits on the key's own line: strtoull alone would take a sign
+            // ("-5" as nearly 2^64) or a number from the next line.
+            const char* digits = line + keyLength + 1;
+            while (*digits == ' ' || *digits == '\t') {
+                digits++;
+            }
+            if (*digits < '0' || *digits > '9') {
                 return false;
             }
+            char* end = nullptr;
+            uint64_t value = strtoull(digits, &end, 10);
             *kb = value;
             return true;
         }

@@ -88,17 +88,19 @@ int getFreeMemSnapshot(mem_info_t* snapshot)
             if (strncmp(named[i].name, "freemem", sizeof "freemem") != 0) {
                 continue;
             }
+            // A negative count of a signed type is no count of pages: read
+            // as unsigned it would pass for the most memory there can be.
             switch (named[i].data_type) {
             case KSTAT_DATA_INT32:
             case KSTAT_DATA_UINT32:
                 snapshot->freemem = named[i].value.ui32;
-                rc = 0;
+                rc = named[i].data_type == KSTAT_DATA_INT32 && named[i].value.i32 < 0 ? 1 : 0;
                 break;
             case KSTAT_DATA_INT64:
             case KSTAT_DATA_UINT64:
                 // Whole: the low 32 bits of 2^32 pages (16 TiB of 4 KiB pages) would read as none.
                 snapshot->freemem = named[i].value.ui64;
-                rc = 0;
+                rc = named[i].data_type == KSTAT_DATA_INT64 && named[i].value.i64 < 0 ? 1 : 0;
                 break;
             default:
                 break;

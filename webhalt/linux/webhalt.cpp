@@ -4,13 +4,14 @@
 // configuration file, read the same way as on Windows.
 //
 // The tool runs as root from scripts, so a pid file that no longer names the
-// server (it died and its pid went to another process, or the file was
-// tampered with) must never make it signal a stranger.  It refuses init, its
-// own pid and its parent's, and any process that started after the pid file
-// was last written: that process cannot be the one that wrote it.  The
-// process is held by a pidfd from before that check to the signal, so the
-// process checked is the process signalled even if the pid is reused
-// meanwhile.
+// server (it died and its pid went to another process) must never make it
+// signal a stranger.  It refuses init, its own pid and its parent's, and any
+// process that started after the pid file was last written: that process
+// cannot be the one that wrote it.  The process is held by a pidfd from
+// before that check to the signal, so the process checked is the process
+// signalled even if the pid is reused meanwhile.  A file rewritten to name a
+// process older than the write (by whoever may write it, or by a server in
+// another pid namespace) is not told apart from the server's own.
 #include "compat/sunos/linux_parse.h"
 #include "webhalt/command_line.h"
 #include "webhalt/pidfile_scan.h"
@@ -159,6 +160,19 @@ bool startedAfter(unsigned long long startTicks, const timespec& written)
     return started > static_cast<double>(written.tv_sec) + static_cast<double>(written.tv_nsec) / 1e9 + startTolerance;
 }
 
+// Whether the pid file was last written later than now (beyond the same
+// tolerance): the wall clock was set back since, or the time was set by
+// hand.  Its time then says nothing of when a process started after it.
+bool writtenLaterThanNow(const timespec& written)
+{
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+        return true; // no way to tell: not known to be the server
+    }
+    return static_cast<double>(written.tv_sec - now.tv_sec) + static_cast<double>(written.tv_nsec - now.tv_nsec) / 1e9 >
+           startTolerance;
+}
+
 int refuse(int pid, const char* pidPath, const char* reason)
 {
     fprintf(stderr, "error: pid %d in %s is refused: %s\n", pid, pidPath, reason);
@@ -230,6 +244,9 @@ int signalServer(const char* configPath, const Action& action)
     unsigned long long startTicks = 0;
     if (!processStartTicks(pid, startTicks)) {
         return refuse(pid, pidPath, "its start time cannot be read");
+    }
+    if (writtenLaterThanNow(written)) {
+        return refuse(pid, pidPath, "the pid file was last written later than now");
     }
     if (startedAfter(startTicks, written)) {
         return refuse(pid, pidPath, "the process started after the pid file was written");

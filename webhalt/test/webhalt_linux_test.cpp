@@ -279,6 +279,14 @@ TEST_F(WebhaltLinux, NeverSignalsAStranger)
     ASSERT_EQ(stranger, server) << "the stale pid went to another process";
     stop(stranger, refused(server, "the process started after the pid file was written"), SIGRTMIN);
 
+    // A pid file dated later than now (the clock was set back since it was
+    // written) is no evidence that a process is older than it.
+    stranger = startRecorder();
+    write("run dir/httpd.pid", std::to_string(stranger) + "\n");
+    const timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, pidFile.c_str(), later, 0), 0);
+    stop(stranger, refused(stranger, "the pid file was last written later than now"), SIGRTMIN);
+
     pid_t next = std::stoi(read("/proc/sys/kernel/ns_last_pid")) + 1; // webhalt's own
     write("run dir/httpd.pid", std::to_string(next) + "\n");
     stop(0, refused(next, "it is webhalt itself"), 0);

@@ -93,6 +93,8 @@ TEST(ParseMeminfo, ValueOfTheExactKey)
     EXPECT_EQ(24591268U, kb);
     EXPECT_FALSE(parseMeminfoKb(text, "Mem", &kb));
     EXPECT_FALSE(parseMeminfoKb(text, "SwapTotal", &kb));
+    EXPECT_FALSE(parseMeminfoKb("MemAvailable:  -5 kB\n", "MemAvailable", &kb)) << "a sign";
+    EXPECT_FALSE(parseMeminfoKb("MemAvailable:\n5 kB\n", "MemAvailable", &kb)) << "a number on the next line";
 }
 
 TEST(ParseCpuinfo, MhzOfTheProcessorsBlockRounded)

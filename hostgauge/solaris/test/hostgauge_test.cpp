@@ -236,6 +236,12 @@ TEST_F(HostGaugeTest, FreeMemoryFailuresAnswerMinusOne)
     systemPages({text});
     EXPECT_EQ(-1, getFreeMemory()) << "freemem of a type that is no number";
 
+    for (uchar_t type : {KSTAT_DATA_INT32, KSTAT_DATA_INT64}) {
+        fixture.chain.clear();
+        systemPages({FixtureSource::named("freemem", type, static_cast<uint64_t>(-1))});
+        EXPECT_EQ(-1, getFreeMemory()) << "negative freemem of type " << int{type};
+    }
+
     fixture.chain.clear();
     fixture.addNamed("unix", "system_pages", {FixtureSource::named("freemem", KSTAT_DATA_UINT32, 5)},
                      /*readFails=*/true);
