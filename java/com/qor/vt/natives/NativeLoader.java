@@ -14,6 +14,7 @@ import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.PosixFileAttributes;
+import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
@@ -147,9 +148,13 @@ public final class NativeLoader {
   /** Creates the directory (mode 0700) or accepts it as it is only when it is safely ours. */
   private static Path privateDirectory(Path dir) throws IOException {
     if (!posix()) {
+      // Per-user places (the profile's local application data, the user's
+      // own temporary directory); a link or junction there is still refused.
       Files.createDirectories(dir);
-      if (!Files.readAttributes(dir, BasicFileAttributes.class, NOFOLLOW_LINKS).isDirectory()) {
-        throw new IOException("not a directory (a link or junction?)");
+      BasicFileAttributes attributes =
+          Files.readAttributes(dir, BasicFileAttributes.class, NOFOLLOW_LINKS);
+      if (!attributes.isDirectory() || attributes.isOther()) {
+        throw new IOException("not a plain directory (a link or junction?)");
       }
       return dir;
     }
@@ -176,17 +181,16 @@ public final class NativeLoader {
     if (owner != uid()) {
       throw new IOException("owned by uid " + owner + ", not by this user (uid " + uid() + ")");
     }
-    Set<?> perms = attributes.permissions();
+    Set<PosixFilePermission> perms = attributes.permissions();
     if (perms.contains(GROUP_WRITE) || perms.contains(OTHERS_WRITE)) {
       throw new IOException(
-          "writable by other users (" + PosixFilePermissions.toString(attributes.permissions()) + ")");
+          "writable by other users (" + PosixFilePermissions.toString(perms) + ")");
     }
     return dir;
   }
 
   /** The library under its hashed name in dir, written there unless already whole. */
-  private static Path extract(Path dir, String hash, String file, byte[] bytes)
-      throws IOException {
+  private static Path extract(Path dir, String hash, String file, byte[] bytes) throws IOException {
     Path lib = dir.resolve(hash + "-" + file);
     if (Files.isRegularFile(lib, NOFOLLOW_LINKS) && hash.equals(sha256(Files.readAllBytes(lib)))) {
       return lib;
