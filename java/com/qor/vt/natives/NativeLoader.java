@@ -159,8 +159,16 @@ public final class NativeLoader {
       return dir;
     }
     Path parent = Files.createDirectories(dir.getParent()).toRealPath();
+    // Whoever may rename a directory above ours can put another in its
+    // place between our checks and the load: its owner, when that is another
+    // user (say a user's runtime directory that a root JVM inherited), or
+    // anybody, when it is writable by others and not sticky.
     for (Path up = parent; up != null; up = up.getParent()) {
       int mode = (Integer) Files.getAttribute(up, "unix:mode");
+      int owner = (Integer) Files.getAttribute(up, "unix:uid");
+      if (owner != 0 && owner != uid()) {
+        throw new IOException(up + " belongs to uid " + owner);
+      }
       if ((mode & 022) != 0 && (mode & 01000) == 0) {
         throw new IOException(up + " is writable by other users and not sticky");
       }
