@@ -34,13 +34,16 @@ run() {
      ${PROP:+-Dqor.natives.dir=$PROP} -agentpath:"$T/pkg/$(basename "$agent")" \
      -cp "${JAR:-$T/pkg/qor_java.jar}:$T/pkg/$(basename "$demo")" Demo /bin/sh -c 'exit 3') >"$T/out${RUN:-}" 2>&1 || true
 }
-# expect DIR: the demo ended with the command's code and loaded our four
-# libraries, every one from DIR under its hashed name (or as HASHED says).
+# expect DIR: the demo ended with the command's code, the GC natives bound to
+# the agent, and our four libraries were loaded, every one from DIR under its
+# hashed name (or as HASHED says).
 expect() {
   grep -q "The command ended with exit code 3" "$T/out${RUN:-}" || { cat "$T/out${RUN:-}"; fail "the demo failed"; }
+  grep -q "GC agent: a waiting thread was released" "$T/out${RUN:-}" || fail "the natives did not bind to the agent"
   loaded=$(grep -oE 'Loaded library [^,]*lib(procctl|ProcLoad|HostGauge|HostScout)\.so' "$T/lib${RUN:-}.log" | sed 's/^Loaded library //')
   [ "$(wc -l <<<"$loaded")" = 4 ] || fail "loaded: $loaded"
-  if grep -v "^$1/${HASHED-[0-9a-f]\{64\}-}lib" <<<"$loaded"; then fail "not loaded from $1"; fi
+  local file=${HASHED-'[0-9a-f]{64}-'}
+  if grep -vE "^$1/${file}lib" <<<"$loaded"; then fail "not loaded from $1"; fi
   echo "ok: $name"
 }
 
