@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Real JVMs with nothing but the jar on the class path (no java.library.path,
-# no LD_LIBRARY_PATH) run the demo's supervise step, which reads the host's
-# facts and the gauge, spawns and takes a CPU sample; each case checks that
-# the four libraries were loaded, and from which directory.  The copies live
-# in a directory every user can read, since the checkout may not be.
+# JVMs with only the jar (no java.library.path, no LD_LIBRARY_PATH) run the
+# demo's supervise step (node facts, gauge, spawn, CPU sample) from copies every
+# user can read (the checkout may not be); each case checks where the libraries came from.
 # Usage: loader-test.sh QOR_JAVA_JAR DEMO_JAR AGENT JAR_TOOL [JAVA COMMAND...]
 set -euo pipefail
 jar=$1 demo=$2 agent=$3 jartool=$4
@@ -20,9 +18,8 @@ uid=$(id -u)
 fail() { echo "FAIL: $name: $*" >&2; exit 1; }
 skip() { echo "SKIP: $name: $*"; }
 
-# run USER DIR [VAR=value...]: the demo as USER with java.io.tmpdir DIR (on a
-# fresh noexec mount of its own with NOEXEC set) and user.home $T/home (or
-# USERHOME); output in $T/out${RUN:-}.
+# run USER DIR [VAR=value...]: the demo as USER, java.io.tmpdir DIR (a fresh
+# noexec mount with NOEXEC), user.home $T/home or USERHOME; output in $T/out$RUN.
 run() {
   local user=$1 dir=$2 as=() ns=()
   shift 2
@@ -34,9 +31,8 @@ run() {
      ${PROP:+-Dqor.natives.dir=$PROP} -agentpath:"$T/pkg/$(basename "$agent")" \
      -cp "${JAR:-$T/pkg/qor_java.jar}:$T/pkg/$(basename "$demo")" Demo /bin/sh -c 'exit 3') >"$T/out${RUN:-}" 2>&1 || true
 }
-# expect DIR: the demo ended with the command's code, the GC natives bound to
-# the agent, and our four libraries were loaded, every one from DIR under its
-# hashed name (or as HASHED says).
+# expect DIR: the demo ended well, the GC natives bound to the agent, and our
+# four libraries were loaded from DIR under their hashed names (or HASHED).
 expect() {
   grep -q "The command ended with exit code 3" "$T/out${RUN:-}" || { cat "$T/out${RUN:-}"; fail "the demo failed"; }
   grep -q "GC agent: a waiting thread was released" "$T/out${RUN:-}" || fail "the natives did not bind to the agent"
@@ -55,9 +51,8 @@ first=$loaded
 name="an installed copy on java.library.path wins"
 LIBPATH=$natives run root "$T/d1" && HASHED='' expect "$natives"
 
-name="the directory named by qor.natives.dir"
+name="the directory named by qor.natives.dir, then by QOR_NATIVES_DIR"
 PROP=$T/named run root "$T/d1" && expect "$T/named"
-name="the directory named by QOR_NATIVES_DIR"
 run root "$T/d1" QOR_NATIVES_DIR="$T/env-named" && expect "$T/env-named"
 
 name="four JVMs at once"
@@ -83,8 +78,7 @@ run root "$T/d1" && expect "$T/d1/qor-natives-$uid"
 cmp -s "$lib" "$natives/libprocctl.so" || fail "$lib was not written again"
 
 # Hostile neighbours: a location planted with the very files the loader would
-# load (the libraries under their hashed names) is refused, and the user's
-# cache directory is taken instead.
+# load is refused, and the user's cache directory is taken instead.
 for plant in "a directory of another user" "a symbolic link to a directory of ours" "a directory writable by others" \
   "a directory of ours in another user's"; do
   name="$plant in java.io.tmpdir"
@@ -100,24 +94,22 @@ for plant in "a directory of another user" "a symbolic link to a directory of ou
 done
 
 name="nobody, with no writable home"
-if [ "$uid" != 0 ]; then
-  skip "needs root to run as nobody"
-else
-  mkdir -m 1777 "$T/dn"
-  USERHOME=/nonexistent run nobody "$T/dn" && expect "$T/dn/qor-natives-65534"
-fi
+mkdir -m 1777 "$T/dn"
+[ "$uid" != 0 ] && skip "needs root to run as nobody" || { USERHOME=/nonexistent run nobody "$T/dn" && expect "$T/dn/qor-natives-65534"; }
 
 name="java.io.tmpdir mounted noexec"
 mkdir -m 1777 "$T/dx"
 if ! unshare -m true 2>/dev/null; then
   skip "no private mount namespace here (unshare -m is not permitted)"
-  exit 0
+else
+  NOEXEC=1 run root "$T/dx" && expect "$T/home/.cache/qor-natives"
+  name="every location noexec: the error names each one and why"
+  NOEXEC=1 run root "$T/dx" XDG_CACHE_HOME="$T/dx/cache"
+  for want in "UnsatisfiedLinkError: cannot load the native library" "tried java.library.path: no" \
+    "$T/dx/qor-natives-$uid: java.lang.UnsatisfiedLinkError" "failed to map segment" "$T/dx/cache/qor-natives: "; do
+    grep -qF "$want" "$T/out" || { cat "$T/out"; fail "no \"$want\""; }
+  done
+  echo "ok: $name"
 fi
-NOEXEC=1 run root "$T/dx" && expect "$T/home/.cache/qor-natives"
-name="every location noexec: the error names each one and why"
-NOEXEC=1 run root "$T/dx" XDG_CACHE_HOME="$T/dx/cache"
-for want in "UnsatisfiedLinkError: cannot load the native library" "tried java.library.path: no" \
-  "$T/dx/qor-natives-$uid: java.lang.UnsatisfiedLinkError" "failed to map segment" "$T/dx/cache/qor-natives: "; do
-  grep -qF "$want" "$T/out" || { cat "$T/out"; fail "no \"$want\""; }
-done
-echo "ok: $name"
+name="no JVM or child left behind"
+! grep -lF "$T/pkg" /proc/[0-9]*/cmdline 2>/dev/null || fail "still running"
