@@ -41,11 +41,11 @@ import java.util.Set;
  * <p>Why extraction cannot be hijacked or torn: a directory in a shared place such as /tmp could be
  * created first by another user, who could then swap the file between its writing and its loading.
  * So the directory must be a real directory (not a symbolic link) owned by this user and writable
- * by nobody else, and no directory above it may let another user rename it away (writable by
- * others without the sticky bit). Each file's name carries the SHA-256 of its bytes, so two
- * versions of the jar never load each other's library, and a file found under that name is loaded
- * only when its bytes still have that hash. A file is written under a temporary name and renamed
- * into place, so a JVM that starts meanwhile sees either no file or the whole file.
+ * by nobody else, and no directory above it may let another user rename it away (owned by another
+ * user, or writable by others without the sticky bit). Each file's name carries the SHA-256 of its
+ * bytes, so two versions of the jar never load each other's library, and a file found under that
+ * name is loaded only when its bytes still have that hash. A file is written under a temporary name
+ * and renamed into place, so a JVM that starts meanwhile sees either no file or the whole file.
  */
 public final class NativeLoader {
   private static final Set<String> loaded = new HashSet<>();
@@ -98,7 +98,7 @@ public final class NativeLoader {
   }
 
   /** The jar's folder for this JVM: linux-x86_64, windows-x86_64, windows-x86, ... */
-  static String platform() {
+  private static String platform() {
     String os = System.getProperty("os.name");
     os = os.startsWith("Windows") ? "windows" : os.toLowerCase(Locale.ROOT).replace(" ", "");
     String arch = System.getProperty("os.arch");
