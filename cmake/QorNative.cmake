@@ -45,14 +45,67 @@ macro(add_test_directory dir)
 endmacro()
 
 # install_shipped(<targets...>)
-# What ships: libraries into lib/ (Linux) and DLLs and programs into bin/.
+# What ships: libraries into lib/ (Linux) and DLLs and programs into bin/;
+# the libraries also go into the jar (add_product_jar).
 function(install_shipped)
   install(TARGETS ${ARGN} LIBRARY DESTINATION lib RUNTIME DESTINATION bin)
+  foreach(target IN LISTS ARGN)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL SHARED_LIBRARY)
+      set_property(GLOBAL APPEND PROPERTY QOR_JAR_NATIVES ${target})
+    endif()
+  endforeach()
+endfunction()
+
+# add_product_jar(): qor_java.jar, the compiled classes (qor_java_classes)
+# with every shipped library of this build under natives/<os>-<arch>/, where
+# the Java loader looks for them.  Called once every library is defined: the
+# jar depends on each, so a rebuilt library packs the jar again.
+function(add_product_jar)
+  # The names NativeLoader makes of the JVM's os.name and os.arch.
+  string(TOLOWER ${CMAKE_SYSTEM_NAME} os)
+  set(arch ${CMAKE_SYSTEM_PROCESSOR})
+  if(arch MATCHES "^(x86|i[3-6]86|AMD64|amd64|x86_64)$")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      set(arch x86)
+    else()
+      set(arch x86_64)
+    endif()
+  endif()
+  get_property(natives GLOBAL PROPERTY QOR_JAR_NATIVES)
+  get_target_property(classes qor_java_classes JAR_FILE)
+  set(stage ${CMAKE_BINARY_DIR}/java/natives-stage)
+  set(folder ${stage}/natives/${os}-${arch})
+  set(manifest ${CMAKE_BINARY_DIR}/java/qor_java.manifest)
+  file(CONFIGURE OUTPUT ${manifest} @ONLY CONTENT [[
+Implementation-Title: qor natives
+Implementation-Version: @PROJECT_VERSION@
+Automatic-Module-Name: com.qor.vt.natives
+]])
+  set(files "")
+  foreach(target IN LISTS natives)
+    list(APPEND files $<TARGET_FILE:${target}>)
+  endforeach()
+  # Written under another name and renamed: a build stopped halfway leaves no
+  # jar that lacks its natives.
+  add_custom_command(OUTPUT ${QOR_JAR}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+    COMMAND ${CMAKE_COMMAND} -E copy ${files} ${folder}
+    COMMAND ${CMAKE_COMMAND} -E copy ${classes} ${QOR_JAR}.part
+    COMMAND ${Java_JAR_EXECUTABLE} --update --file ${QOR_JAR}.part --manifest ${manifest} -C ${stage} natives
+    COMMAND ${CMAKE_COMMAND} -E rename ${QOR_JAR}.part ${QOR_JAR}
+    DEPENDS qor_java_classes ${classes} ${natives} ${manifest}
+    COMMENT "Packing qor_java.jar with the natives of ${os}-${arch}"
+    VERBATIM)
+  add_custom_target(qor_java ALL DEPENDS ${QOR_JAR})
+  install(FILES ${QOR_JAR} DESTINATION share/java)
 endfunction()
 
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(QOR_LIB_DIR ${CMAKE_BINARY_DIR}/lib)
+set(QOR_JAR ${CMAKE_BINARY_DIR}/java/qor_java.jar)
 
 # Bounded buffers that cut long texts are the design here, not an accident.
 add_compile_options(-Wall -Wextra $<$<CXX_COMPILER_ID:GNU>:-Wno-format-truncation>)
@@ -152,11 +205,11 @@ function(add_java_test name)
     set(ARG_LIBDIR ${QOR_LIB_DIR})
   endif()
   add_jar(${name} SOURCES ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/common/test/java/com/qor/vt/testing/Command.java
-          INCLUDE_JARS qor_java ${QOR_JUNIT_JAR}
+          INCLUDE_JARS qor_java_classes ${QOR_JUNIT_JAR}
           OUTPUT_DIR ${CMAKE_BINARY_DIR}/java)
   get_target_property(test_jar ${name} JAR_FILE)
-  get_target_property(product_jar qor_java JAR_FILE)
-  set(cp "${test_jar}:${product_jar}")
+  set(cp "${test_jar}:${QOR_JAR}")
+  add_dependencies(${name} qor_java)
   if(ARG_NATIVE)
     add_dependencies(${name} ${ARG_NATIVE})
   endif()

@@ -33,7 +33,7 @@ if(BUILD_TESTING)
   endif()
   # The JVM alone gets the sanitizer runtime; cpack and its tools run plain.
   add_test(NAME install.tree
-           COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/install-test.sh ${CMAKE_BINARY_DIR} ${platform}
+           COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/install-test.sh ${CMAKE_BINARY_DIR} ${platform} ${Java_JAR_EXECUTABLE}
                    env ${QOR_JAVA_TEST_ENV} ${Java_JAVA_EXECUTABLE})
   set_tests_properties(install.tree PROPERTIES TIMEOUT 120)
 endif()

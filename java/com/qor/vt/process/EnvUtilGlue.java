@@ -1,9 +1,11 @@
 package com.qor.vt.process;
 
+import com.qor.vt.natives.NativeLoader;
+
 /** Reads the server process's own environment through the process-control library. */
 public final class EnvUtilGlue {
   static {
-    System.loadLibrary("procctl");
+    NativeLoader.load("procctl");
   }
 
   private EnvUtilGlue() {}

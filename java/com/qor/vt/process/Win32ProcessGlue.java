@@ -1,5 +1,6 @@
 package com.qor.vt.process;
 
+import com.qor.vt.natives.NativeLoader;
 import com.qor.vt.process.exception.ProcessOpException;
 
 /**
@@ -10,7 +11,7 @@ import com.qor.vt.process.exception.ProcessOpException;
  */
 public final class Win32ProcessGlue {
   static {
-    System.loadLibrary("procctl");
+    NativeLoader.load("procctl");
   }
 
   private Win32ProcessGlue() {}

@@ -1,9 +1,11 @@
 package com.qor.vt.mr.hostscout.nt;
 
+import com.qor.vt.natives.NativeLoader;
+
 /** Facts about this Windows host: processors, clock rate, speed factor and physical memory. */
 public class NTHostScout {
   static {
-    System.loadLibrary("NTHostScout");
+    NativeLoader.load("NTHostScout");
   }
 
   /** Logical processors; written only when the processor power records can be read. */

@@ -1,10 +1,12 @@
 package com.qor.vt.mr.hostscout.process;
 
+import com.qor.vt.natives.NativeLoader;
+
 /** The memory sizes of one process (pid 0: this process). */
 public class ProcessDetectorImpl {
   static {
     // The same natives live in NTHostScout.dll on Windows.
-    System.loadLibrary(
+    NativeLoader.load(
         System.getProperty("os.name").startsWith("Windows") ? "NTHostScout" : "HostScout");
   }
 

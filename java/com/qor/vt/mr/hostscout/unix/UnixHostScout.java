@@ -1,9 +1,11 @@
 package com.qor.vt.mr.hostscout.unix;
 
+import com.qor.vt.natives.NativeLoader;
+
 /** Facts about this host: processors, clock rate, platform speed factor and physical memory. */
 public class UnixHostScout {
   static {
-    System.loadLibrary("HostScout");
+    NativeLoader.load("HostScout");
   }
 
   /** Processors that are online. */

@@ -1,5 +1,7 @@
 package com.qor.vt.mr.rlm.procload;
 
+import com.qor.vt.natives.NativeLoader;
+
 /**
  * CPU meter: CPU clocks and utilisation of processes and threads, the descendants of a process,
  * and the machine's idle share. {@link #initStats} starts the measurement and must run before any
@@ -8,7 +10,7 @@ package com.qor.vt.mr.rlm.procload;
  */
 public final class ProcLoad {
   static {
-    System.loadLibrary("ProcLoad");
+    NativeLoader.load("ProcLoad");
   }
 
   /** Index of the idle share in the dynamic hardware array, and the value that asks for it. */

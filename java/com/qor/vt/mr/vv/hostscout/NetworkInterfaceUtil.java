@@ -1,10 +1,12 @@
 package com.qor.vt.mr.vv.hostscout;
 
+import com.qor.vt.natives.NativeLoader;
+
 /** The hardware addresses of network interfaces, as text such as 00-14-4F-A2-3B-1C. */
 public final class NetworkInterfaceUtil {
   static {
     // The same natives live in NTHostScout.dll on Windows.
-    System.loadLibrary(
+    NativeLoader.load(
         System.getProperty("os.name").startsWith("Windows") ? "NTHostScout" : "HostScout");
   }
 

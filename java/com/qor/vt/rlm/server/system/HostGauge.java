@@ -1,5 +1,7 @@
 package com.qor.vt.rlm.server.system;
 
+import com.qor.vt.natives.NativeLoader;
+
 /**
  * System CPU utilisation, free physical memory and the CPU utilisation of this process, from the
  * host gauge library. The previous CPU sample lives in the caller's state array (at least 16
@@ -9,7 +11,7 @@ package com.qor.vt.rlm.server.system;
  */
 public class HostGauge {
   static {
-    System.loadLibrary("HostGauge");
+    NativeLoader.load("HostGauge");
   }
 
   public native int initStats(int unused);
