@@ -1,12 +1,11 @@
-// Pure scanners of /proc text: a process's or thread's stat file, the
-// machine-wide line of /proc/stat and the names of /proc entries. They run
-// once per thread of every measured process on every sample, so they walk the
-// text by hand instead of using a formatted scan.
-#include "procload/linux/proc_stat.h"
+// Pure scanners of /proc text and the one reader of stat files. They run once
+// per measured process on every sample, so they walk the text by hand instead
+// of using a formatted scan.
+#include "common/linux/proc_stat_text.h"
 
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,20 +27,15 @@ const char* skipBlanks(const char* p)
     return p;
 }
 
-// Skips one field: the blanks before it and its non-blank characters.
-const char* skipField(const char* p)
+// One field after blanks: an optional "-" and digits, ended by a blank or the
+// end of the text. Null when the field is missing or not a number.
+const char* readField(const char* p, uint64_t* value)
 {
     p = skipBlanks(p);
-    while (*p != '\0' && !isBlank(*p)) {
+    bool negative = *p == '-';
+    if (negative) {
         p++;
     }
-    return p;
-}
-
-// Reads an unsigned decimal number after optional blanks; null when there is none.
-const char* readUnsigned(const char* p, uint64_t* value)
-{
-    p = skipBlanks(p);
     if (!isDigit(*p)) {
         return nullptr;
     }
@@ -50,118 +44,138 @@ const char* readUnsigned(const char* p, uint64_t* value)
         v = v * 10 + static_cast<uint64_t>(*p - '0');
         p++;
     }
-    *value = v;
+    if (*p != '\0' && !isBlank(*p)) {
+        return nullptr;
+    }
+    *value = negative ? 0 - v : v;
     return p;
 }
 
 } // namespace
 
-bool parseStatText(const char* text, ProcStatRecord* record, ProcStatExtras* extras)
+int parseProcStatFields(const char* text, ProcStatFields* fields)
 {
-    if (extras != nullptr) {
-        *extras = ProcStatExtras{};
-    }
-    // The command name may itself hold parentheses and blanks: the fields
-    // resume after the last ")" that follows the first "(".
+    *fields = ProcStatFields{};
     const char* open = strchr(text, '(');
     if (open == nullptr) {
-        return false;
+        return 0;
     }
     const char* close = strrchr(open, ')');
     if (close == nullptr) {
-        return false;
+        return 0;
     }
     const char* p = skipBlanks(close + 1);
     if (*p == '\0') {
-        return false;
+        return 0;
     }
-    if (strchr("DRSTWZ", *p) != nullptr) {
-        record->state = *p;
+    // Field 1; a number too long for an id is none.
+    uint64_t pid = 0;
+    for (const char* q = skipBlanks(text); isDigit(*q) && pid <= INT32_MAX; q++) {
+        pid = pid * 10 + static_cast<uint64_t>(*q - '0');
     }
+    fields->pid = pid <= INT32_MAX ? static_cast<int32_t>(pid) : 0;
+    size_t nameLength = static_cast<size_t>(close - open - 1);
+    if (nameLength >= sizeof fields->comm) {
+        nameLength = sizeof fields->comm - 1;
+    }
+    memcpy(fields->comm, open + 1, nameLength);
+    fields->state = *p;
     p++;
 
-    uint64_t ppid = 0;
-    uint64_t pgrp = 0;
-    p = readUnsigned(p, &ppid);
-    if (p == nullptr || (p = readUnsigned(p, &pgrp)) == nullptr) {
-        return false;
-    }
-    // session, terminal, terminal process group, flags, four fault counters
-    for (int i = 0; i < 8; i++) {
-        p = skipField(p);
-    }
-    uint64_t utime = 0;
-    uint64_t stime = 0;
-    p = readUnsigned(p, &utime);
-    if (p == nullptr || (p = readUnsigned(p, &stime)) == nullptr) {
-        return false;
-    }
-    record->ppid = static_cast<int32_t>(ppid);
-    record->pgrp = static_cast<int32_t>(pgrp);
-    record->ticks = utime + stime;
-
-    if (extras != nullptr) {
-        // cutime, cstime, priority and nice may be negative: skipped, not read.
-        for (int i = 0; i < 4; i++) {
-            p = skipField(p);
+    int last = 3;
+    for (int field = 4; field <= 22; field++) {
+        uint64_t v = 0;
+        p = readField(p, &v);
+        if (p == nullptr) {
+            break;
         }
-        uint64_t threads = 0;
-        uint64_t start = 0;
-        const char* q = readUnsigned(p, &threads);
-        if (q != nullptr) {
-            extras->numThreads = static_cast<int64_t>(threads);
-            q = readUnsigned(skipField(q), &start); // itrealvalue, then starttime
-            if (q != nullptr) {
-                extras->startTime = start;
-            }
+        last = field;
+        switch (field) {
+        case 4:
+            fields->ppid = static_cast<int32_t>(v);
+            break;
+        case 5:
+            fields->pgrp = static_cast<int32_t>(v);
+            break;
+        case 6:
+            fields->session = static_cast<int32_t>(v);
+            break;
+        case 7:
+            fields->ttyNr = static_cast<int32_t>(v);
+            break;
+        case 14:
+            fields->utime = v;
+            break;
+        case 15:
+            fields->stime = v;
+            break;
+        case 20:
+            fields->numThreads = static_cast<int64_t>(v);
+            break;
+        case 22:
+            fields->startTime = v;
+            break;
+        default:
+            break;
         }
     }
-    return true;
+    return last;
 }
 
-void parseCpuStatsLine(const char* line, CpuStats* stats)
+int readProcStatFile(const char* path, ProcStatFields* fields)
 {
-    *stats = CpuStats{};
-    if (strlen(line) < 5) {
-        return;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
     }
-    unsigned long long v[9] = {};
-    // Columns the kernel does not print stay 0.
-    sscanf(line + 5, "%llu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
-           &v[7], &v[8]);
-    stats->user = v[0];
-    stats->nice = v[1];
-    stats->system = v[2];
-    stats->idle = v[3];
-    stats->iowait = v[4];
-    stats->irq = v[5];
-    stats->softirq = v[6];
-    stats->steal = v[7];
-    stats->guest = v[8];
-    stats->total = stats->user + stats->nice + stats->system + stats->idle + stats->iowait + stats->steal + stats->irq +
-                   stats->softirq;
-    stats->busy = stats->user + stats->nice + stats->system + stats->irq + stats->softirq;
-    stats->stealTotal = stats->steal;
-    stats->idleTotal = stats->idle + stats->iowait;
+    char text[PROC_STAT_READ_SIZE + 1];
+    ssize_t n = read(fd, text, PROC_STAT_READ_SIZE);
+    close(fd);
+    if (n <= 0) {
+        return -1;
+    }
+    text[n] = '\0';
+    return parseProcStatFields(text, fields);
 }
 
-bool procEntryId(const char* name, int32_t* id)
+const char* parseDecimal(const char* p, double* value)
 {
-    const char* p = name;
-    if (*p == '.') {
+    while (*p == ' ' || *p == '\t') {
         p++;
     }
     if (!isDigit(*p)) {
-        return false;
+        return nullptr;
     }
-    int64_t v = 0;
-    while (isDigit(*p) && v <= INT32_MAX) {
-        v = v * 10 + (*p - '0');
+    double v = 0.0;
+    for (; isDigit(*p); p++) {
+        v = v * 10.0 + (*p - '0');
+    }
+    if (*p == '.') {
+        double scale = 0.1;
+        for (p++; isDigit(*p); p++, scale /= 10.0) {
+            v += (*p - '0') * scale;
+        }
+    }
+    *value = v;
+    return p;
+}
+
+const char* parseUnsignedDecimal(const char* p, uint64_t* value)
+{
+    while (*p == ' ' || *p == '\t') {
         p++;
     }
-    if (v > INT32_MAX) {
-        return false;
+    if (!isDigit(*p)) {
+        return nullptr;
     }
-    *id = static_cast<int32_t>(v);
-    return true;
+    uint64_t v = 0;
+    for (; isDigit(*p); p++) {
+        auto digit = static_cast<uint64_t>(*p - '0');
+        if (v > (UINT64_MAX - digit) / 10) {
+            return nullptr;
+        }
+        v = v * 10 + digit;
+    }
+    *value = v;
+    return p;
 }

@@ -56,6 +56,12 @@ extern const char* procRoot;
 // text has no "(" ... ")" or ends before stime; extras may be null.
 bool parseStatText(const char* text, ProcStatRecord* record, ProcStatExtras* extras);
 
+// The record and extras from the fields the shared stat scanner read, whose
+// last field was lastField (-1 for a file that could not be read); false,
+// record untouched, for a stat text cut before stime.
+struct ProcStatFields;
+bool takeStatFields(const ProcStatFields& fields, int lastField, ProcStatRecord* record, ProcStatExtras* extras);
+
 // Pure scanner of the "cpu " line of /proc/stat (the whole line, "cpu " included).
 void parseCpuStatsLine(const char* line, CpuStats* stats);
 
