@@ -536,25 +536,43 @@ CgroupReader* cgroupLiveReader()
     return live;
 }
 
-void cgroupRead(CgroupReader* reader, CgroupFigures* figures)
+namespace {
+
+void readCpuFigures(const CgroupReader* reader, CgroupFigures* figures)
 {
     *figures = CgroupFigures{-1, -1, -1, -1, -1, -1, -1};
     if (reader == nullptr) {
         return;
     }
     readCpuLimit(reader->cpu, figures);
-    char text[8192];
-    if (preadText(reader->cpuacct.usage, text, sizeof text)) {
-        if (reader->cpuacct.version == 2) {
-            int64_t micros = parseKeyedValue(text, "usage_usec");
-            figures->cpuUsageNanos = micros >= 0 && micros <= INT64_MAX / 1000 ? micros * 1000 : -1;
-        } else {
-            figures->cpuUsageNanos = parseCgroupValue(text);
-        }
-    }
+    char text[256];
     if (preadText(reader->cpuset, text, sizeof text)) {
         figures->cpusetCount = parseCpuList(text);
     }
+}
+
+} // namespace
+
+int64_t cgroupCpuUsage(CgroupReader* reader)
+{
+    char text[4096];
+    if (reader == nullptr || !preadText(reader->cpuacct.usage, text, sizeof text)) {
+        return -1;
+    }
+    if (reader->cpuacct.version == 1) {
+        return parseCgroupValue(text);
+    }
+    int64_t micros = parseKeyedValue(text, "usage_usec");
+    return micros >= 0 && micros <= INT64_MAX / 1000 ? micros * 1000 : -1;
+}
+
+void cgroupRead(CgroupReader* reader, CgroupFigures* figures)
+{
+    readCpuFigures(reader, figures);
+    if (reader == nullptr) {
+        return;
+    }
+    figures->cpuUsageNanos = cgroupCpuUsage(reader);
     readMemory(reader->memory, figures);
 }
 
@@ -584,7 +602,7 @@ CpuAllowance cpuAllowance(const CgroupFigures& figures, int32_t affinity, int32_
 
 CpuAllowance liveCpuAllowance(CgroupReader* reader, CgroupFigures* figures)
 {
-    cgroupRead(reader, figures);
+    readCpuFigures(reader, figures);
     // get_nprocs, not sysconf: inside the Solaris emulation sysconf is the
     // emulation's own, which asks this.
     return cpuAllowance(*figures, reader != nullptr ? affinityCount() : -1, get_nprocs());

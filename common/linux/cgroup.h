@@ -57,9 +57,13 @@ void cgroupRead(CgroupReader* reader, CgroupFigures* figures);
 // affinityCount processors, on a machine with online processors online.
 CpuAllowance cpuAllowance(const CgroupFigures& figures, int32_t affinityCount, int32_t online);
 
-// The live allowance: the figures of reader (null: none), the calling
-// thread's affinity mask and the processors online.
+// The live allowance: the CPU limits of reader (null: none; the figures
+// gets them, the rest -1), the calling thread's affinity mask and the
+// processors online. Reads only the CPU limit files, for the CPU samples.
 CpuAllowance liveCpuAllowance(CgroupReader* reader, CgroupFigures* figures);
+
+// The CPU usage counter of the process's group, nanoseconds; -1 when unknown.
+int64_t cgroupCpuUsage(CgroupReader* reader);
 
 // Pure scanners of the files, for the reader and its fuzz harness.
 

@@ -1,5 +1,6 @@
 // Readers of /proc files and of the clocks, with the root of the process file
 // system as their one setting (tests point it at a fixture tree).
+#include "common/linux/cgroup.h"
 #include "common/linux/proc_stat_text.h"
 #include "procload/linux/proc_stat.h"
 #include "procload/linux/thread_handles.h"
@@ -18,6 +19,7 @@
 static const char* const defaultProcRoot = "/proc";
 const char* procRoot = defaultProcRoot;
 int32_t nProcessors = 0;
+double processorAllowance = 0.0;
 
 // Size of the paths built below: the root, two ids and an entry name.
 static constexpr size_t PATH_SIZE = 512;
@@ -232,9 +234,29 @@ double getTOD()
 
 int32_t getNumProcessors()
 {
+    // Inside CPU limits (a quota, a narrower affinity mask or cpuset) the
+    // processors are those the limits allow; the percentages are of the
+    // fractional allowance, so a process that uses all of half a processor
+    // reads 100.
+    CgroupFigures figures{};
+    CpuAllowance allowance = liveCpuAllowance(cgroupLiveReader(), &figures);
+    if (allowance.cpuLimited) {
+        nProcessors = allowance.processors;
+        processorAllowance = allowance.fraction;
+        return nProcessors;
+    }
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     nProcessors = n > 0 ? static_cast<int32_t>(n) : 1;
+    processorAllowance = nProcessors;
     return nProcessors;
+}
+
+void refreshProcessorAllowance()
+{
+    // The limits belong to the live system: a fixture tree keeps the count its test set.
+    if (strcmp(procRoot, defaultProcRoot) == 0) {
+        getNumProcessors();
+    }
 }
 
 int32_t getProcessId()

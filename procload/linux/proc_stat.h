@@ -99,5 +99,12 @@ JNIEXPORT int32_t getProcessId();
 JNIEXPORT int64_t getThreadId();
 }
 
-// Online processors, at least 1 once set.
+// Online processors, at least 1 once set: inside CPU limits the whole number
+// of processors they allow.
 extern int32_t nProcessors;
+// The processors the percentages are of: nProcessors, or inside a CPU quota
+// the fractional allowance quota / period.
+extern double processorAllowance;
+
+// Reads the limits again (getNumProcessors) when /proc is the live system's.
+void refreshProcessorAllowance();

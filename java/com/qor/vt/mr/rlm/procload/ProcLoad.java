@@ -16,6 +16,22 @@ public final class ProcLoad {
 
   public static final long IDLE_PERCENT_REQUEST = 0x3080;
 
+  /**
+   * Indexes of {@link #nativeGetContainerInfo}: the CPU quota and its period (microseconds), the
+   * CPU usage (nanoseconds), the memory limit, usage and working set (bytes).
+   */
+  public static final int CONTAINER_CPU_QUOTA = 0;
+
+  public static final int CONTAINER_CPU_PERIOD = 1;
+
+  public static final int CONTAINER_CPU_USAGE = 2;
+
+  public static final int CONTAINER_MEMORY_LIMIT = 3;
+
+  public static final int CONTAINER_MEMORY_USAGE = 4;
+
+  public static final int CONTAINER_MEMORY_WORKING_SET = 5;
+
   private ProcLoad() {}
 
   /** Starts the measurement; the argument is not used on Linux. Answers 0. */
@@ -29,6 +45,7 @@ public final class ProcLoad {
 
   public static native int nativeGetProcessId();
 
+  /** Processors this process may use: inside CPU limits, the whole number they allow. */
   public static native int nativeGetProcessorCount(int processId);
 
   /** CPU time of a thread of this process, in nanoseconds. */
@@ -60,4 +77,11 @@ public final class ProcLoad {
   public static native long[] nativeGetHardwareInfoStatic();
 
   public static native long[] nativeGetHardwareInfoDynamic(long[] request);
+
+  /**
+   * The raw figures of the control groups this process lives in, six entries by the CONTAINER_
+   * indexes above; -1 for each that does not apply (no limit, no such file, the container view
+   * switched off, and every entry on Windows).
+   */
+  public static native long[] nativeGetContainerInfo();
 }
