@@ -123,10 +123,21 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeStats
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(JNIEnv* /*env*/, jobject /*self*/,
+JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(JNIEnv* env, jobject /*self*/,
                                                                                       jint /*unused*/,
-                                                                                      jbyteArray /*state*/)
+                                                                                      jbyteArray state)
 {
+    // The baseline goes into the state array, so that the first
+    // getCpuUtilization covers the time since now and not since boot. An
+    // array that cannot hold it is left alone, as getCpuUtilization does.
+    if (state == nullptr || env->GetArrayLength(state) < CPU_INFO_BYTES) {
+        return 0;
+    }
+    cpu_info_t current;
+    memset(&current, 0, sizeof current);
+    if (getCpuSnapshot(&current) == 0) {
+        env->SetByteArrayRegion(state, 0, CPU_INFO_BYTES, reinterpret_cast<const jbyte*>(&current));
+    }
     return 0;
 }
 
