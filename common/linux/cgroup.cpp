@@ -157,6 +157,7 @@ struct CgroupReader {
     ControllerFiles cpuacct;
     ControllerFiles memory;
     int cpuset;
+    int online; // the machine's processors online, kept open like the rest
 };
 
 int64_t parseCgroupValue(const char* text)
@@ -502,6 +503,8 @@ CgroupReader* cgroupOpen(const char* root)
     initFiles(&reader->memory);
     reader->cpuset = -1;
     char path[PATH_SIZE];
+    snprintf(path, sizeof path, "%s/sys/devices/system/cpu/online", root);
+    reader->online = open(path, O_RDONLY | O_CLOEXEC);
     char cgroupText[8192];
     snprintf(path, sizeof path, "%s/proc/self/cgroup", root);
     bool ok = readWhole(path, cgroupText, sizeof cgroupText);
@@ -526,6 +529,7 @@ void cgroupClose(CgroupReader* reader)
     closeFiles(&reader->cpuacct);
     closeFiles(&reader->memory);
     closeFd(&reader->cpuset);
+    closeFd(&reader->online);
     free(reader);
 }
 
@@ -545,10 +549,6 @@ void readCpuFigures(const CgroupReader* reader, CgroupFigures* figures)
         return;
     }
     readCpuLimit(reader->cpu, figures);
-    char text[256];
-    if (preadText(reader->cpuset, text, sizeof text)) {
-        figures->cpusetCount = parseCpuList(text);
-    }
 }
 
 } // namespace
@@ -573,6 +573,10 @@ void cgroupRead(CgroupReader* reader, CgroupFigures* figures)
         return;
     }
     figures->cpuUsageNanos = cgroupCpuUsage(reader);
+    char text[256];
+    if (preadText(reader->cpuset, text, sizeof text)) {
+        figures->cpusetCount = parseCpuList(text);
+    }
     readMemory(reader->memory, figures);
 }
 
@@ -585,7 +589,7 @@ CpuAllowance cpuAllowance(const CgroupFigures& figures, int32_t affinity, int32_
     if (figures.cpusetCount > 0 && figures.cpusetCount < available) {
         available = figures.cpusetCount;
     }
-    CpuAllowance allowance{available, static_cast<double>(available), false};
+    CpuAllowance allowance{available, static_cast<double>(available), false, online};
     if (figures.cpuQuotaMicros > 0 && figures.cpuPeriodMicros > 0) {
         double share = static_cast<double>(figures.cpuQuotaMicros) / static_cast<double>(figures.cpuPeriodMicros);
         if (share < allowance.fraction) {
@@ -603,7 +607,15 @@ CpuAllowance cpuAllowance(const CgroupFigures& figures, int32_t affinity, int32_
 CpuAllowance liveCpuAllowance(CgroupReader* reader, CgroupFigures* figures)
 {
     readCpuFigures(reader, figures);
-    // get_nprocs, not sysconf: inside the Solaris emulation sysconf is the
-    // emulation's own, which asks this.
-    return cpuAllowance(*figures, reader != nullptr ? affinityCount() : -1, get_nprocs());
+    // The processors online from the file kept open; get_nprocs (not
+    // sysconf: inside the Solaris emulation sysconf is the emulation's own,
+    // which asks this) opens and reads it anew, which costs more than the
+    // rest of a sample.
+    char text[256];
+    int32_t online = reader != nullptr && preadText(reader->online, text, sizeof text) ? parseCpuList(text) : -1;
+    if (online <= 0) {
+        online = get_nprocs();
+    }
+    // The affinity mask holds the cpuset's processors.
+    return cpuAllowance(*figures, reader != nullptr ? affinityCount() : -1, online);
 }

@@ -33,6 +33,7 @@ struct CpuAllowance {
     int32_t processors;
     double fraction;
     bool cpuLimited;
+    int32_t online; // the machine's processors online
 };
 
 // The environment variable that turns the container view off (any value).
@@ -59,7 +60,8 @@ CpuAllowance cpuAllowance(const CgroupFigures& figures, int32_t affinityCount, i
 
 // The live allowance: the CPU limits of reader (null: none; the figures
 // gets them, the rest -1), the calling thread's affinity mask and the
-// processors online. Reads only the CPU limit files, for the CPU samples.
+// processors online. Reads only the CPU limit files (and the processors
+// online), for the CPU samples; the cpuset is in the affinity mask.
 CpuAllowance liveCpuAllowance(CgroupReader* reader, CgroupFigures* figures);
 
 // The CPU usage counter of the process's group, nanoseconds; -1 when unknown.

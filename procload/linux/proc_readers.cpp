@@ -238,11 +238,12 @@ int32_t getNumProcessors()
     // processors are those the limits allow; the percentages are of the
     // fractional allowance, so a process that uses all of half a processor
     // reads 100.
-    CgroupFigures figures{};
-    CpuAllowance allowance = liveCpuAllowance(cgroupLiveReader(), &figures);
-    if (allowance.cpuLimited) {
-        nProcessors = allowance.processors;
-        processorAllowance = allowance.fraction;
+    CgroupReader* reader = cgroupLiveReader();
+    if (reader != nullptr) {
+        CgroupFigures figures{};
+        CpuAllowance allowance = liveCpuAllowance(reader, &figures);
+        nProcessors = allowance.cpuLimited ? allowance.processors : allowance.online;
+        processorAllowance = allowance.cpuLimited ? allowance.fraction : allowance.online;
         return nProcessors;
     }
     long n = sysconf(_SC_NPROCESSORS_ONLN);
@@ -253,8 +254,10 @@ int32_t getNumProcessors()
 
 void refreshProcessorAllowance()
 {
-    // The limits belong to the live system: a fixture tree keeps the count its test set.
-    if (strcmp(procRoot, defaultProcRoot) == 0) {
+    // The limits belong to the live system: a fixture tree keeps the count its
+    // test set. With the container view off the count is the machine's, read
+    // where it always was (initStats, the library's own figures).
+    if (strcmp(procRoot, defaultProcRoot) == 0 && cgroupLiveReader() != nullptr) {
         getNumProcessors();
     }
 }

@@ -106,5 +106,6 @@ extern int32_t nProcessors;
 // the fractional allowance quota / period.
 extern double processorAllowance;
 
-// Reads the limits again (getNumProcessors) when /proc is the live system's.
+// Reads the limits again (getNumProcessors) when /proc is the live system's
+// and the container view is on.
 void refreshProcessorAllowance();
