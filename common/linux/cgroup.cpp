@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/sysinfo.h>
@@ -564,6 +565,13 @@ int64_t cgroupCpuUsage(CgroupReader* reader)
     }
     int64_t micros = parseKeyedValue(text, "usage_usec");
     return micros >= 0 && micros <= INT64_MAX / 1000 ? micros * 1000 : -1;
+}
+
+int64_t monotonicNanos()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 void cgroupRead(CgroupReader* reader, CgroupFigures* figures)

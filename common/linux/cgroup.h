@@ -67,6 +67,9 @@ CpuAllowance liveCpuAllowance(CgroupReader* reader, CgroupFigures* figures);
 // The CPU usage counter of the process's group, nanoseconds; -1 when unknown.
 int64_t cgroupCpuUsage(CgroupReader* reader);
 
+// The monotonic clock in nanoseconds, the time the usage counter is set against.
+int64_t monotonicNanos();
+
 // Pure scanners of the files, for the reader and its fuzz harness.
 
 // A limit or counter file: a decimal number; "max", a negative number or the

@@ -27,7 +27,7 @@ struct ProcStatFields {
 // "(". Every field after the name is a decimal number (a negative one reads
 // as its two's complement). Answers the number of the last field read: 0 when
 // the text has no "(" ... ")" or no state after it, 3 when only the state was
-// there, 22 or more for a whole line; the fields beyond it are 0.
+// there, 22 for a line that holds the start time; the fields beyond it are 0.
 int parseProcStatFields(const char* text, ProcStatFields* fields);
 
 // The largest stat text the reader takes: one read of at most this many bytes.

@@ -29,6 +29,7 @@
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+#include <zone.h>
 
 extern "C" long __sysconf(int name); // the C library's sysconf
 
@@ -86,13 +87,6 @@ int visibleProcessors(const CpuAllowance& allowance, int* ids, int max)
 std::mutex containerLock;
 ContainerCpuClock containerClock;
 
-int64_t monotonicNanos()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
 class LiveSource final : public SunosSource {
   public:
     bool kstatChain(KstatBuilder& chain) override
@@ -119,7 +113,8 @@ class LiveSource final : public SunosSource {
         }
         free(cpus);
         if (ok) {
-            ok = addMisc(chain, n) && addSystemPages(chain, text);
+            // Limits without a usage counter still cap the server's own CPU.
+            ok = addMisc(chain, n) && addSystemPages(chain, text) && (!allowance.cpuLimited || addCap(chain, allowance));
         }
         free(text);
         return ok;
@@ -353,14 +348,22 @@ class LiveSource final : public SunosSource {
                 return false;
             }
         }
-        kstat_named_t cap[] = {named("value", static_cast<uint64_t>(allowance.fraction * 100.0 + 0.5))};
-        if (!chain.add("caps", 0, "cpucaps_zone_0", KSTAT_TYPE_NAMED, cap, sizeof cap, 1, false)) {
+        if (!addCap(chain, allowance)) {
             return false;
         }
         auto* text = static_cast<char*>(malloc(procStatSize));
         bool ok = text != nullptr && addMisc(chain, n) && addSystemPages(chain, text);
         free(text);
         return ok;
+    }
+
+    // The zone's CPU cap: the allowance in percent of one processor.
+    static bool addCap(KstatBuilder& chain, const CpuAllowance& allowance)
+    {
+        kstat_named_t cap[] = {named("value", static_cast<uint64_t>(allowance.fraction * 100.0 + 0.5))};
+        char name[KSTAT_STRLEN];
+        snprintf(name, sizeof name, "cpucaps_zone_%d", static_cast<int>(getzoneid()));
+        return chain.add("caps", 0, name, KSTAT_TYPE_NAMED, cap, sizeof cap, 1, false);
     }
 
     static uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }

@@ -133,11 +133,16 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtiliz
     if (state == nullptr || env->GetArrayLength(state) < CPU_INFO_BYTES) {
         return 0;
     }
+    jbyte* bytes = env->GetByteArrayElements(state, nullptr);
+    if (bytes == nullptr) {
+        return 0;
+    }
     cpu_info_t current;
     memset(&current, 0, sizeof current);
     if (getCpuSnapshot(&current) == 0) {
-        env->SetByteArrayRegion(state, 0, CPU_INFO_BYTES, reinterpret_cast<const jbyte*>(&current));
+        memcpy(bytes, &current, sizeof current);
     }
+    env->ReleaseByteArrayElements(state, bytes, 0);
     return 0;
 }
 

@@ -15,7 +15,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -42,13 +41,6 @@ static CpuStats cpuStatsCurrent;
 // request (-1: no counter), the baseline of the container's idle share.
 static int64_t containerUsageLast = -1;
 static int64_t containerTimeLast = 0;
-
-static int64_t monotonicNanos()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 const NativeLabels nativeLabels = {
     PROCLOAD_PREFIX "enableDebugMode",
