@@ -10,11 +10,6 @@ template <typename Char> bool isBlank(Char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-template <typename Char> bool isSpace(Char c)
-{
-    return isBlank(c) || c == '\n';
-}
-
 // The path of the directive if the line holds one, else an empty view.
 template <typename Char> std::basic_string_view<Char> directivePath(std::basic_string_view<Char> line)
 {
@@ -71,25 +66,24 @@ template <typename Char> PidFileScan scanPidFile(std::basic_string_view<Char> te
 
 template <typename Char> bool parsePid(std::basic_string_view<Char> text, int& pid)
 {
-    std::size_t i = 0;
-    while (i < text.size() && isSpace(text[i])) {
-        i++;
-    }
-    bool negative = i < text.size() && text[i] == '-';
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        i++;
-    }
+    // Strict: a file that holds more than the pid ("1234abc", "1234 1", a
+    // sign, text before it) is not a pid file the server wrote, and a number
+    // taken from it could name any process.
     std::int64_t value = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++, digits++) {
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++) {
         value = value * 10 + (text[i] - '0');
-        if (value > std::int64_t(INT32_MAX) + 1) {
+        if (value > INT32_MAX) {
             return false;
         }
     }
-    value = negative ? -value : value;
-    if (digits == 0 || value > INT32_MAX) {
+    if (i == 0) {
         return false;
+    }
+    for (; i < text.size(); i++) {
+        if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') {
+            return false;
+        }
     }
     pid = static_cast<int>(value);
     return true;

@@ -35,7 +35,8 @@ constexpr std::size_t pidTextMax = 128;
 // to the read when the path names a huge file or a device that never ends.
 constexpr std::size_t configurationTextMax = std::size_t{16} * 1024 * 1024;
 
-// Reads one decimal integer, after optional white space and an optional sign,
-// from the start of the text.  False when there is none or it does not fit a
-// signed 32-bit integer.
+// Reads the pid of a pid file: decimal digits from the very start of the
+// text, then nothing but blanks (space, tab) and line ends (CR, LF).  False
+// for anything else (no digits, a sign, text before or after the number) and
+// for a number that does not fit a signed 32-bit integer.
 template <typename Char> bool parsePid(std::basic_string_view<Char> text, int& pid);

@@ -11,9 +11,9 @@ typedef struct {
     uint32_t ticks[4];
 } cpu_info_t;
 
-// Free physical memory in pages.
+// Free physical memory in pages (a 64-bit count is kept whole).
 typedef struct {
-    uint32_t freemem;
+    uint64_t freemem;
 } mem_info_t;
 
 // Length of a snapshot in the caller's state array.

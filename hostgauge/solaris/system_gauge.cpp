@@ -6,6 +6,7 @@
 
 #include "com_qor_vt_rlm_server_system_HostGauge.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <jni.h>
@@ -95,7 +96,8 @@ int getFreeMemSnapshot(mem_info_t* snapshot)
                 break;
             case KSTAT_DATA_INT64:
             case KSTAT_DATA_UINT64:
-                snapshot->freemem = static_cast<uint32_t>(named[i].value.ui64);
+                // Whole: the low 32 bits of 2^32 pages (16 TiB of 4 KiB pages) would read as none.
+                snapshot->freemem = named[i].value.ui64;
                 rc = 0;
                 break;
             default:
@@ -107,6 +109,18 @@ int getFreeMemSnapshot(mem_info_t* snapshot)
     free(buffer);
     kstat_close(kc);
     return rc;
+}
+
+// Free pages as the Java int of kilobytes.  The product is taken in 64 bits
+// and what an int cannot hold (2 TiB and more) reads as the largest int,
+// never as a wrapped, negative or zero figure.
+static jint freeMemoryKb(uint64_t pages, long pageSize)
+{
+    uint64_t pageKb = pageSize > 0 ? static_cast<uint64_t>(pageSize) / 1024 : 0;
+    if (pageKb != 0 && pages > static_cast<uint64_t>(INT32_MAX) / pageKb) {
+        return INT32_MAX;
+    }
+    return static_cast<jint>(pages * pageKb);
 }
 
 extern "C" {
@@ -192,8 +206,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_getFreeMemory
     if (getFreeMemSnapshot(&snapshot) != 0) {
         return -1;
     }
-    auto pageKb = static_cast<uint32_t>(sysconf(_SC_PAGESIZE) / 1024);
-    return static_cast<jint>(snapshot.freemem * pageKb);
+    return freeMemoryKb(snapshot.freemem, sysconf(_SC_PAGESIZE));
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeFreeMemory(JNIEnv* /*env*/, jobject /*self*/,

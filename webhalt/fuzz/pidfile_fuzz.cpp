@@ -15,8 +15,10 @@ template <typename Char> static void scan(std::basic_string_view<Char> text)
     if (length > pidFilePathMax || (result == PidFileScan::found) != (length > 0)) {
         __builtin_trap(); // a path is found, terminated and fits, or it is empty
     }
-    int pid = 0;
-    parsePid(text.substr(0, pidTextMax), pid);
+    int pid = -1;
+    if (parsePid(text.substr(0, pidTextMax), pid) && (pid < 0 || text[0] < '0' || text[0] > '9')) {
+        __builtin_trap(); // a pid is digits from the first character on, never a sign
+    }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -2,6 +2,16 @@
 // by sending it the signal its documentation gives for that action.  The pid
 // comes from the pid file named by the PidFile directive of the server's
 // configuration file, read the same way as on Windows.
+//
+// The tool runs as root from scripts, so a pid file that no longer names the
+// server (it died and its pid went to another process, or the file was
+// tampered with) must never make it signal a stranger.  It refuses init, its
+// own pid and its parent's, and any process that started after the pid file
+// was last written: that process cannot be the one that wrote it.  The
+// process is held by a pidfd from before that check to the signal, so the
+// process checked is the process signalled even if the pid is reused
+// meanwhile.
+#include "compat/sunos/linux_parse.h"
 #include "webhalt/command_line.h"
 #include "webhalt/pidfile_scan.h"
 
@@ -11,9 +21,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -42,19 +55,24 @@ const Action* findAction(const char* word)
 }
 
 // Reads a file, up to limit bytes; more tells whether the file goes on past
-// them.  On failure error is errno.  The file is
+// them; modified, when asked for, is the file's last modification time, taken
+// from the file that was read.  On failure error is errno.  The file is
 // opened without blocking: a FIFO that nobody writes to (or a terminal) would
 // otherwise hold the open or the read forever; it reads as empty instead.
-bool readText(const char* path, std::string& text, bool& more, int& error, size_t limit)
+bool readText(const char* path, std::string& text, bool& more, int& error, size_t limit, timespec* modified = nullptr)
 {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    struct stat status {};
+    FILE* file = fd >= 0 && (modified == nullptr || fstat(fd, &status) == 0) ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         error = errno;
         if (fd >= 0) {
             close(fd);
         }
         return false;
+    }
+    if (modified != nullptr) {
+        *modified = status.st_mtim;
     }
     text.clear();
     char buffer[4096];
@@ -69,6 +87,82 @@ bool readText(const char* path, std::string& text, bool& more, int& error, size_
         text.resize(limit);
     }
     return true;
+}
+
+// A process held by its pidfd: the descriptor names that process alone, and
+// never another that is given its pid after it ends.
+struct PidFd {
+    int fd;
+    ~PidFd()
+    {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+// When the process started, in clock ticks since boot (field 22 of
+// /proc/PID/stat).
+bool processStartTicks(int pid, unsigned long long& ticks)
+{
+    char path[32];
+    snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    std::string text;
+    bool more = false;
+    int error = 0;
+    LinuxProcessStat stat{};
+    if (!readText(path, text, more, error, 4096) || !parseProcessStat(text.c_str(), &stat)) {
+        return false;
+    }
+    ticks = stat.startTicks;
+    return true;
+}
+
+// Whether /proc shows this process's pid namespace: one mounted for another
+// (a namespace entered without a /proc of its own) shows another process
+// under the same pid, and its start time would be no evidence.
+bool procIsOwn()
+{
+    char target[32];
+    ssize_t n = readlink("/proc/self", target, sizeof target - 1);
+    char own[32];
+    snprintf(own, sizeof own, "%d", static_cast<int>(getpid()));
+    return n > 0 && static_cast<size_t>(n) == strlen(own) && memcmp(target, own, strlen(own)) == 0;
+}
+
+// How much later than the pid file's modification time a process may have
+// started and still be taken for the one that wrote it.  Every inexactness
+// of the comparison is in the server's favour, never against it: the start
+// time is cut down to a clock tick, so the process looks older than it is;
+// the file time comes from the kernel's coarse clock, a scheduler tick behind
+// at most; some file systems keep whole seconds only (FAT even ones); and the
+// start is placed on today's wall clock, so a clock set forward since the
+// server started makes it look younger by that step.  Two seconds cover all
+// of them, while a pid goes to another process only after the pid numbers
+// have gone round, which takes far longer.
+constexpr double startTolerance = 2.0;
+
+// Whether a process that started startTicks after boot started after the
+// pid file was last written (at written).
+bool startedAfter(unsigned long long startTicks, const timespec& written)
+{
+    long hz = sysconf(_SC_CLK_TCK);
+    timespec now{};
+    timespec sinceBoot{};
+    if (hz <= 0 || clock_gettime(CLOCK_REALTIME, &now) != 0 || clock_gettime(CLOCK_BOOTTIME, &sinceBoot) != 0) {
+        return true; // no way to tell: not known to be the server
+    }
+    // Seconds in double keep well under a microsecond at today's dates.
+    double bootedAt =
+        static_cast<double>(now.tv_sec - sinceBoot.tv_sec) + static_cast<double>(now.tv_nsec - sinceBoot.tv_nsec) / 1e9;
+    double started = bootedAt + static_cast<double>(startTicks) / static_cast<double>(hz);
+    return started > static_cast<double>(written.tv_sec) + static_cast<double>(written.tv_nsec) / 1e9 + startTolerance;
+}
+
+int refuse(int pid, const char* pidPath, const char* reason)
+{
+    fprintf(stderr, "error: pid %d in %s is refused: %s\n", pid, pidPath, reason);
+    return exitNotSignalled;
 }
 
 int signalServer(const char* configPath, const Action& action)
@@ -97,19 +191,51 @@ int signalServer(const char* configPath, const Action& action)
     }
 
     // A relative path is taken from the current directory, as written.
-    if (!readText(pidPath, text, more, error, pidTextMax)) {
+    timespec written{};
+    if (!readText(pidPath, text, more, error, pidTextMax, &written)) {
         fprintf(stderr, "fopen(%s): %s\n", pidPath, strerror(error));
         return exitNotSignalled;
     }
     int pid = 0;
-    // kill() takes 0 for the caller's process group and negative pids for
-    // other groups or every process: none of them names the server.
-    if (!parsePid(std::string_view(text), pid) || pid <= 0) {
+    // A file that goes on past the pid and its line end holds something else.
+    if (more || !parsePid(std::string_view(text), pid)) {
         fprintf(stderr, "error: could not find pid in %s\n", pidPath);
         return exitNotSignalled;
     }
-    if (kill(pid, action.signal) != 0) {
-        fprintf(stderr, "kill(%d, %s): %s\n", pid, action.signalName, strerror(errno));
+    // 0 would signal the tool's own process group, 1 is init.
+    if (pid <= 1) {
+        return refuse(pid, pidPath, "1 and below are never the server");
+    }
+    if (pid == getpid()) {
+        return refuse(pid, pidPath, "it is webhalt itself");
+    }
+    if (pid == getppid()) {
+        return refuse(pid, pidPath, "it is webhalt's parent");
+    }
+
+    // From here on the process is held by its pidfd, and the signal goes to
+    // that process, not to whatever holds the pid by then.
+    PidFd process{static_cast<int>(syscall(SYS_pidfd_open, pid, 0))};
+    if (process.fd < 0) {
+        fprintf(stderr, "pidfd_open(%d): %s\n", pid, strerror(errno));
+        return exitNotSignalled;
+    }
+    // The start time is read by pid: if the held process ended before the
+    // read and its pid went to another, the read meets that younger process
+    // and refuses it; if the read is accepted, the signal below fails unless
+    // the held process was still alive, and so was the one read.
+    if (!procIsOwn()) {
+        return refuse(pid, pidPath, "/proc belongs to another pid namespace");
+    }
+    unsigned long long startTicks = 0;
+    if (!processStartTicks(pid, startTicks)) {
+        return refuse(pid, pidPath, "its start time cannot be read");
+    }
+    if (startedAfter(startTicks, written)) {
+        return refuse(pid, pidPath, "the process started after the pid file was written");
+    }
+    if (syscall(SYS_pidfd_send_signal, process.fd, action.signal, nullptr, 0) != 0) {
+        fprintf(stderr, "pidfd_send_signal(%d, %s): %s\n", pid, action.signalName, strerror(errno));
         return exitNotSignalled;
     }
     return exitSignalled;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -31,8 +32,9 @@ class WebhaltLinux : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("webhalt-test-" + std::to_string(getpid()));
-        fs::create_directories(dir);
+        std::string pattern = (fs::temp_directory_path() / "webhalt-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
         write("httpd.conf", "# PidFile wrong.pid\nPidFile \"" + (dir / "run dir" / "httpd.pid").string() + "\"\n");
         fs::create_directories(dir / "run dir");
     }
@@ -86,15 +88,24 @@ class WebhaltLinux : public ::testing::Test {
     fs::path dir;
 };
 
-// A child that blocks the action signals and ends with the number of the
-// first one it receives (0 if none comes within five seconds).
-pid_t startRecorder(sigset_t& previous)
+// The action signals, and SIGRTMIN, with which the test ends a recorder: a
+// real-time signal is taken after any action signal that came before it.
+sigset_t recorderSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : {SIGTERM, SIGHUP, SIGUSR1, SIGWINCH}) {
+    for (int s : {SIGTERM, SIGHUP, SIGUSR1, SIGWINCH, SIGRTMIN}) {
         sigaddset(&set, s);
     }
+    return set;
+}
+
+// A child that blocks those signals and ends with the number of the first
+// one it receives (0 if none comes within five seconds).
+pid_t startRecorder()
+{
+    sigset_t set = recorderSignals();
+    sigset_t previous;
     sigprocmask(SIG_BLOCK, &set, &previous);
     pid_t pid = fork();
     if (pid == 0) {
@@ -126,8 +137,7 @@ TEST_F(WebhaltLinux, EachActionSendsItsSignal)
     const std::pair<const char*, int> cases[] = {
         {"stop", SIGTERM}, {"restart", SIGHUP}, {"graceful", SIGUSR1}, {"graceful-stop", SIGWINCH}};
     for (const auto& [action, signal] : cases) {
-        sigset_t previous;
-        pid_t recorder = startRecorder(previous);
+        pid_t recorder = startRecorder();
         ASSERT_GT(recorder, 0);
         write("run dir/httpd.pid", std::to_string(recorder) + "\n");
         Result result = run({"-k", action, "-f", (dir / "httpd.conf").string()});
@@ -141,7 +151,8 @@ TEST_F(WebhaltLinux, Refusals)
 {
     const std::string conf = (dir / "httpd.conf").string();
     const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
-    const std::string padded = std::string(130, ' ') + "2147483647";
+    const std::string padded = "2147483647" + std::string(130, ' ');
+    const std::string parent = std::to_string(getpid());
     struct Case {
         const char* pid; // written to the pid file, or nullptr for none
         std::vector<std::string> arguments;
@@ -160,9 +171,16 @@ TEST_F(WebhaltLinux, Refusals)
          {"-f", std::string(260, 'c'), "-k", "stop"},
          255,
          "error: the configuration file path is longer than 259 characters\n"},
-        {"0", {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
+        {"0",
+         {"-f", conf, "-k", "graceful-stop"},
+         1,
+         "error: pid 0 in " + pidFile + " is refused: 1 and below are never the server\n"},
         {"-1", {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
-        {"2147483647", {"-f", conf, "-k", "graceful-stop"}, 1, "kill(2147483647, SIGWINCH): No such process\n"},
+        {parent.c_str(),
+         {"-f", conf, "-k", "graceful-stop"},
+         1,
+         "error: pid " + parent + " in " + pidFile + " is refused: it is webhalt's parent\n"},
+        {"2147483647", {"-f", conf, "-k", "graceful-stop"}, 1, "pidfd_open(2147483647): No such process\n"},
         // The pid file is read no further than 128 bytes.
         {padded.c_str(), {"-f", conf, "-k", "graceful-stop"}, 1, "error: could not find pid in " + pidFile + "\n"},
         {nullptr, {"-f", conf, "-k", "stop"}, 1, "fopen(" + pidFile + "): No such file or directory\n"},
@@ -193,6 +211,81 @@ TEST_F(WebhaltLinux, Refusals)
     result = run({"-f", huge, "-k", "graceful-stop"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "error: the configuration file " + huge + " is longer than 16 MiB\n");
+}
+
+// As pid 1 of a private pid namespace, where the next pid can be chosen
+// (root): init, a process that took a dead server's pid and a live process
+// named with text after its pid all survive, each refused with its message;
+// the server itself is still signalled.
+TEST_F(WebhaltLinux, NeverSignalsAStranger)
+{
+    const std::string pidFile = (dir / "run dir" / "httpd.pid").string();
+    auto refused = [&](pid_t pid, const char* reason) {
+        return "error: pid " + std::to_string(pid) + " in " + pidFile + " is refused: " + reason + "\n";
+    };
+    if (getpid() != 1) {
+        if (std::system("unshare --pid --fork --mount-proc true >/dev/null 2>&1") != 0) {
+            GTEST_SKIP() << "skipped: no private pid namespace with its own /proc (needs root)";
+        }
+        const std::string log = (dir / "namespace.log").string();
+        const std::string command = "unshare --pid --fork --mount-proc " + fs::read_symlink("/proc/self/exe").string() +
+                                    " --gtest_filter=WebhaltLinux.NeverSignalsAStranger >" + log + " 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << read(log);
+        // A pid namespace without a /proc of its own: /proc shows other processes.
+        const std::string nested =
+            "unshare --pid --fork sh -c 'sleep 5 & echo $! >\"$0\"; exec \"$1\" -f \"$2\" -k stop' '" + pidFile +
+            "' '" WEBHALT_PROGRAM "' '" + (dir / "httpd.conf").string() + "' 2>" + log;
+        EXPECT_EQ(WEXITSTATUS(std::system(nested.c_str())), 1);
+        EXPECT_EQ(read(log), refused(2, "/proc belongs to another pid namespace"));
+        return;
+    }
+    // webhalt -k stop on the pid file as it stands; then the target is sent
+    // SIGRTMIN and must end with `received`, the signal that came first.
+    auto stop = [&](pid_t target, const std::string& err, int received) {
+        Result result = run({"-f", (dir / "httpd.conf").string(), "-k", "stop"});
+        EXPECT_EQ(result.status, err.empty() ? 0 : 1) << err;
+        EXPECT_EQ(result.err, err);
+        if (target > 0) {
+            kill(target, SIGRTMIN);
+            EXPECT_EQ(recorded(target), received) << err;
+        }
+    };
+    // Init (this process) drops the signals it has no handler for; blocked,
+    // they stay pending, so the test sees whether one came.
+    sigset_t blocked = recorderSignals();
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    write("run dir/httpd.pid", "1\n");
+    stop(0, refused(1, "1 and below are never the server"), 0);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_TRUE(sigisemptyset(&pending)) << "init was signalled";
+
+    for (const char* after : {"abc\n", " 1\n"}) {
+        pid_t target = startRecorder();
+        write("run dir/httpd.pid", std::to_string(target) + after);
+        stop(target, "error: could not find pid in " + pidFile + "\n", SIGRTMIN);
+    }
+
+    // The server wrote its pid file five seconds before it ended (more than
+    // the tolerance for clocks); then its pid goes to a new process.
+    pid_t server = startRecorder();
+    write("run dir/httpd.pid", std::to_string(server) + "\n");
+    const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 5, 1}};
+    ASSERT_EQ(utimensat(AT_FDCWD, pidFile.c_str(), times, 0), 0);
+    kill(server, SIGRTMIN);
+    ASSERT_EQ(recorded(server), SIGRTMIN);
+    std::ofstream("/proc/sys/kernel/ns_last_pid") << server - 1;
+    pid_t stranger = startRecorder();
+    ASSERT_EQ(stranger, server) << "the stale pid went to another process";
+    stop(stranger, refused(server, "the process started after the pid file was written"), SIGRTMIN);
+
+    pid_t next = std::stoi(read("/proc/sys/kernel/ns_last_pid")) + 1; // webhalt's own
+    write("run dir/httpd.pid", std::to_string(next) + "\n");
+    stop(0, refused(next, "it is webhalt itself"), 0);
+
+    server = startRecorder();
+    write("run dir/httpd.pid", std::to_string(server) + "\n");
+    stop(server, "", SIGTERM);
 }
 
 } // namespace

@@ -170,6 +170,7 @@ TEST_F(WebhaltWin32, SignallingFailures)
          "error: the configuration file " + utf8(conf) + " is longer than 16 MiB\n"},
         {directive, nullptr, L"shutdown", 1, "_wfsopen(" + pidFile + "): 2\n"},
         {directive, "pid 1234\n", L"shutdown", 1, "error: could not find pid in " + pidFile + "\n"},
+        {directive, "4000000 1\n", L"shutdown", 1, "error: could not find pid in " + pidFile + "\n"},
         {directive, "4000000\n", L"shutdown", 1, "OpenEvent(ap4000000_shutdown): 2\n"},
         // "ap4000000_" and the action fill the 103 characters of the name.
         {directive, "4000000\n", std::wstring(93, L'a'), 1, "OpenEvent(ap4000000_" + std::string(93, 'a') + "): 2\n"},

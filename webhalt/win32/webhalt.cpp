@@ -131,7 +131,8 @@ int signalServer(const wchar_t* configuration, const wchar_t* action)
         return exitNotSignalled;
     }
     int pid = 0;
-    if (!parsePid(std::wstring_view(text), pid)) {
+    // A file that goes on past the pid and its line end holds something else.
+    if (more || !parsePid(std::wstring_view(text), pid)) {
         report(L"error: could not find pid in %ls\n", pidPath);
         return exitNotSignalled;
     }

@@ -11,7 +11,10 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <kstat.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/sysinfo.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -193,13 +196,19 @@ TEST_F(HostGaugeTest, FreeMemoryIsFreePagesTimesPageKilobytes)
     systemPages({FixtureSource::named("freemem", KSTAT_DATA_INT32, 1000)});
     EXPECT_EQ(8000, getFreeMemory());
 
-    // A 64-bit count gives its low 32 bits as pages.
-    fixture.chain.clear();
-    systemPages({FixtureSource::named("freemem", KSTAT_DATA_UINT64, 0x100000000ULL + 1000)});
-    EXPECT_EQ(8000, getFreeMemory());
-    fixture.chain.clear();
-    systemPages({FixtureSource::named("freemem", KSTAT_DATA_INT64, 0x200000000ULL + 3)});
-    EXPECT_EQ(24, getFreeMemory());
+    // 2 TiB and more does not fit an int of kilobytes: it reads as the
+    // largest int, not wrapped; a 64-bit count is not cut to its low 32 bits.
+    const std::pair<kstat_named_t, jint> large[] = {
+        {FixtureSource::named("freemem", KSTAT_DATA_UINT32, 268435455), 2147483640}, // 2 TiB less 8 kB
+        {FixtureSource::named("freemem", KSTAT_DATA_UINT32, 402653184), 2147483647}, // 3 TiB
+        {FixtureSource::named("freemem", KSTAT_DATA_UINT64, 0x100000000ULL + 1000), 2147483647},
+        {FixtureSource::named("freemem", KSTAT_DATA_INT64, 0x200000000ULL + 3), 2147483647},
+    };
+    for (const auto& [freemem, kb] : large) {
+        fixture.chain.clear();
+        systemPages({freemem});
+        EXPECT_EQ(kb, getFreeMemory()) << freemem.value.ui64 << " pages";
+    }
 
     // A page under a kilobyte counts as none.
     fixture.sysconfValues[_SC_PAGESIZE] = 512;
@@ -246,6 +255,32 @@ TEST_F(HostGaugeTest, FreeMemoryFailuresAnswerMinusOne)
     fixture.chain.clear();
     fixture.chain.push_back({"unix", 0, "system_pages", KSTAT_TYPE_NAMED, {}, 0, false});
     EXPECT_EQ(-1, getFreeMemory()) << "no named values";
+}
+
+// The live source on a fixture /proc/meminfo with 3 TiB available, bound
+// over the real one in a private mount namespace of a child (root only).
+TEST(FreeMemory, LiveSourceBeyondAnIntOfKilobytes)
+{
+    char path[] = "/tmp/hostgauge-meminfo-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const char text[] = "MemTotal: 4294967296 kB\nMemFree: 1024 kB\nMemAvailable: 3221225472 kB\n";
+    ASSERT_EQ(write(fd, text, sizeof text - 1), static_cast<ssize_t>(sizeof text - 1));
+    close(fd);
+    pid_t child = fork();
+    if (child == 0) {
+        bool bound = unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                     mount(path, "/proc/meminfo", nullptr, MS_BIND, nullptr) == 0;
+        auto getFreeMemory = Java_com_qor_vt_rlm_server_system_HostGauge_getFreeMemory;
+        _exit(!bound ? 77 : getFreeMemory(nullptr, nullptr, 0, nullptr) == INT32_MAX ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    unlink(path);
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "skipped: no private mount namespace for a fixture /proc/meminfo (needs root)";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3 TiB available is not the largest int";
 }
 
 TEST(ProcessCpu, RusageSecondsSumsSecondsAndMicrosecondsSeparately)
