@@ -58,8 +58,8 @@ public final class Demo {
 
     Thread gcWatch = watchGarbageCollection();
     System.out.printf("%n%6s %12s %14s %12s %16s %12s%n", "time",
-        contained ? "contain. CPU" : "machine CPU", "free memory",
-        "command CPU", "descendants CPU", "server CPU");
+        contained ? "contain. CPU" : "machine CPU", "free memory", "command CPU", "descendants CPU",
+        "server CPU");
     long start = System.nanoTime();
     ProcLoad.nativeGetProcLoadLast(0, pid);
     while (UnixProcessGlue.ping(handle)) {

@@ -227,7 +227,7 @@ JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetH
 }
 
 JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetContainerInfo(JNIEnv* env,
-                                                                                            jclass /*cls*/)
+                                                                                             jclass /*cls*/)
 {
     static const char* const label = PROCLOAD_PREFIX "nativeGetContainerInfo";
     logEnterExit(label, "ENTER");

@@ -232,13 +232,12 @@ bool parseCgroupPath(const char* text, const char* controller, char* path, size_
         // "id:controllers:path"; the path may itself hold colons.
         const char* eol = strchr(line, '\n');
         size_t lineLength = eol != nullptr ? static_cast<size_t>(eol - line) : strlen(line);
-        const char* first = static_cast<const char*>(memchr(line, ':', lineLength));
-        if (first == nullptr) {
+        const char* first = strchr(line, ':');
+        if (first == nullptr || static_cast<size_t>(first - line) >= lineLength) {
             continue;
         }
-        size_t rest = lineLength - static_cast<size_t>(first + 1 - line);
-        const char* second = static_cast<const char*>(memchr(first + 1, ':', rest));
-        if (second == nullptr) {
+        const char* second = strchr(first + 1, ':');
+        if (second == nullptr || static_cast<size_t>(second - line) >= lineLength) {
             continue;
         }
         char list[256];
@@ -248,8 +247,8 @@ bool parseCgroupPath(const char* text, const char* controller, char* path, size_
         }
         memcpy(list, first + 1, listLength);
         list[listLength] = '\0';
-        bool match = controller == nullptr ? listLength == 0 && first == line + 1 && line[0] == '0'
-                                           : listHas(list, controller);
+        bool match =
+            controller == nullptr ? listLength == 0 && first == line + 1 && line[0] == '0' : listHas(list, controller);
         if (!match) {
             continue;
         }

@@ -16,12 +16,13 @@
 #include "compat/sunos/sunos_source.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <sched.h>
 #include <net/if.h>
+#include <sched.h>
 #include <sys/dlpi.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -30,8 +31,6 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 #include <zone.h>
-
-extern "C" long __sysconf(int name); // the C library's sysconf
 
 namespace {
 
@@ -114,7 +113,8 @@ class LiveSource final : public SunosSource {
         free(cpus);
         if (ok) {
             // Limits without a usage counter still cap the server's own CPU.
-            ok = addMisc(chain, n) && addSystemPages(chain, text) && (!allowance.cpuLimited || addCap(chain, allowance));
+            ok =
+                addMisc(chain, n) && addSystemPages(chain, text) && (!allowance.cpuLimited || addCap(chain, allowance));
         }
         free(text);
         return ok;
@@ -360,7 +360,7 @@ class LiveSource final : public SunosSource {
     // The zone's CPU cap: the allowance in percent of one processor.
     static bool addCap(KstatBuilder& chain, const CpuAllowance& allowance)
     {
-        kstat_named_t cap[] = {named("value", static_cast<uint64_t>(allowance.fraction * 100.0 + 0.5))};
+        kstat_named_t cap[] = {named("value", static_cast<uint64_t>(llround(allowance.fraction * 100.0)))};
         char name[KSTAT_STRLEN];
         snprintf(name, sizeof name, "cpucaps_zone_%d", static_cast<int>(getzoneid()));
         return chain.add("caps", 0, name, KSTAT_TYPE_NAMED, cap, sizeof cap, 1, false);

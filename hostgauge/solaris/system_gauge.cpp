@@ -138,8 +138,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeStats
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(JNIEnv* env, jobject /*self*/,
-                                                                                      jint /*unused*/,
-                                                                                      jbyteArray state)
+                                                                                      jint /*unused*/, jbyteArray state)
 {
     // The baseline goes into the state array, so that the first
     // getCpuUtilization covers the time since now and not since boot. An

@@ -170,7 +170,8 @@ void answerHardwareInfoDynamic(const jlong* asked, jlong* answer)
         int64_t usage = cgroupCpuUsage(reader);
         int64_t now = monotonicNanos();
         if (allowance.cpuLimited && usage >= 0 && containerUsageLast >= 0) {
-            globalIdlePercent = containerIdleShare(usage - containerUsageLast, now - containerTimeLast, allowance.fraction);
+            globalIdlePercent =
+                containerIdleShare(usage - containerUsageLast, now - containerTimeLast, allowance.fraction);
         }
         containerUsageLast = usage;
         containerTimeLast = now;

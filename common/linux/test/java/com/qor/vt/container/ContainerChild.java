@@ -27,7 +27,8 @@ public final class ContainerChild {
       spinner.setDaemon(true);
       spinner.start();
     }
-    var os = (com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean();
+    var os =
+        (com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean();
     HostGauge gauge = new HostGauge();
     byte[] state = new byte[16];
     long[] idleRequest = new long[80];

@@ -48,7 +48,9 @@ class ContainerViewTest {
     return null;
   }
 
-  /** Makes the group in each hierarchy; false (and nothing left behind) where one is not writable. */
+  /**
+   * Makes the group in each hierarchy; false (and nothing left behind) where one is not writable.
+   */
   private boolean makeGroups() throws IOException {
     String name = "qor-container-test-" + ProcessHandle.current().pid();
     for (String controller : List.of("cpu", "cpuacct", "memory")) {
@@ -89,7 +91,8 @@ class ContainerViewTest {
         System.getProperty("qor.test.classpath"), ContainerChild.class.getName());
     String script = "for g in " + String.join(" ", in.stream().map(p -> "'" + p + "'").toList())
         + "; do echo $$ > \"$g/cgroup.procs\" || exit 97; done; exec \"$@\"";
-    List<String> command = new ArrayList<>(List.of("sh", "-c", in.isEmpty() ? "exec \"$@\"" : script, "sh"));
+    List<String> command =
+        new ArrayList<>(List.of("sh", "-c", in.isEmpty() ? "exec \"$@\"" : script, "sh"));
     command.addAll(jvm);
     Command.Result result = Command.run(command, env, 90);
     String out = result.out(StandardCharsets.UTF_8);
@@ -105,8 +108,8 @@ class ContainerViewTest {
   }
 
   private static void near(Map<String, Double> f, String jdk, String ours) {
-    assertTrue(Math.abs(f.get(jdk) - f.get(ours)) <= POINTS, ours + " " + f.get(ours) + " against " + jdk
-        + " " + f.get(jdk) + " in " + f);
+    assertTrue(Math.abs(f.get(jdk) - f.get(ours)) <= POINTS,
+        ours + " " + f.get(ours) + " against " + jdk + " " + f.get(jdk) + " in " + f);
   }
 
   private static long machineMemory() throws IOException {
@@ -120,8 +123,9 @@ class ContainerViewTest {
 
   @Test
   void insideHalfAProcessorAnd512MiBOurFiguresAreTheJdks() throws IOException {
-    assumeTrue(makeGroups(), "no writable v1 cpu, cpuacct and memory hierarchies here (root needed):"
-        + " the container view is checked by the fixture tests only");
+    assumeTrue(makeGroups(),
+        "no writable v1 cpu, cpuacct and memory hierarchies here (root needed):"
+            + " the container view is checked by the fixture tests only");
     Map<String, Double> f = child(groups, Map.of());
     assertEquals(1.0, f.get("processors.jdk"), f.toString());
     assertEquals(1.0, f.get("processors.meter"), f.toString());
@@ -134,32 +138,40 @@ class ContainerViewTest {
     assertEquals((double) LIMIT, f.get("memory.jdk"), f.toString());
     assertEquals((double) LIMIT, f.get("memory.scout"), f.toString());
     assertTrue(f.get("free.gauge") <= LIMIT, f.toString());
-    assertTrue(Math.abs(f.get("free.gauge") - f.get("free.jdk")) <= LIMIT * POINTS / 100, f.toString());
+    assertTrue(
+        Math.abs(f.get("free.gauge") - f.get("free.jdk")) <= LIMIT * POINTS / 100, f.toString());
     assertEquals(50000.0, f.get("raw.quota"), f.toString());
     assertEquals(100000.0, f.get("raw.period"), f.toString());
     assertEquals((double) LIMIT, f.get("raw.limit"), f.toString());
-    assertTrue(f.get("raw.usage") > 0 && f.get("raw.workingSet") <= f.get("raw.memoryUsage"), f.toString());
+    assertTrue(f.get("raw.usage") > 0 && f.get("raw.workingSet") <= f.get("raw.memoryUsage"),
+        f.toString());
   }
 
   /** Processors online: the cpuN lines of /proc/stat. */
   private static int machineProcessors() throws IOException {
-    return (int) Files.readAllLines(Path.of("/proc/stat")).stream().filter(l -> l.matches("cpu\\d+ .*")).count();
+    return (int) Files.readAllLines(Path.of("/proc/stat"))
+        .stream()
+        .filter(l -> l.matches("cpu\\d+ .*"))
+        .count();
   }
 
   @Test
   void outsideTheGroupOurFiguresAreTheJdksAndSwitchedOffTheMachines() throws IOException {
     Map<String, Double> outside = child(List.of(), Map.of());
-    assertEquals(outside.get("processors.jdk"), outside.get("processors.meter"), outside.toString());
-    assertEquals(outside.get("processors.jdk"), outside.get("processors.scout"), outside.toString());
+    assertEquals(
+        outside.get("processors.jdk"), outside.get("processors.meter"), outside.toString());
+    assertEquals(
+        outside.get("processors.jdk"), outside.get("processors.scout"), outside.toString());
     assertEquals(outside.get("memory.jdk"), outside.get("memory.scout"), outside.toString());
 
-    assumeTrue(makeGroups(), "no writable v1 cpu, cpuacct and memory hierarchies here (root needed)");
+    assumeTrue(
+        makeGroups(), "no writable v1 cpu, cpuacct and memory hierarchies here (root needed)");
     Map<String, Double> off = child(groups, Map.of("__JNI_PROCESS_DISABLE_CONTAINER", "1"));
     assertEquals(machineProcessors(), off.get("processors.meter"), off.toString());
     assertEquals(machineProcessors(), off.get("processors.scout"), off.toString());
     assertEquals((double) machineMemory(), off.get("memory.scout"), off.toString());
-    for (String raw : List.of("raw.quota", "raw.period", "raw.usage", "raw.limit", "raw.memoryUsage",
-             "raw.workingSet")) {
+    for (String raw : List.of("raw.quota", "raw.period", "raw.usage", "raw.limit",
+             "raw.memoryUsage", "raw.workingSet")) {
       assertEquals(-1.0, off.get(raw), raw + " in " + off);
     }
   }
