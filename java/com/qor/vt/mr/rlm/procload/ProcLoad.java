@@ -2,9 +2,11 @@ package com.qor.vt.mr.rlm.procload;
 
 /**
  * CPU meter: CPU clocks and utilisation of processes and threads, the descendants of a process,
- * and the machine's idle share. {@link #initStats} starts the measurement and must run before any
- * sampling call; the sampling calls keep per-process state in the library, shared by all callers,
- * and may come from several threads at once.
+ * and the machine's idle share. Inside control groups with limits (a container) the processor
+ * count, every percentage and the idle share are of what the limits allow, unless the environment
+ * variable __JNI_PROCESS_DISABLE_CONTAINER is set. {@link #initStats} starts the measurement and
+ * must run before any sampling call; the sampling calls keep per-process state in the library,
+ * shared by all callers, and may come from several threads at once.
  */
 public final class ProcLoad {
   static {
@@ -57,7 +59,9 @@ public final class ProcLoad {
   /** The direct children of the process and the members of the group it leads. */
   public static native int[] nativeGetProcessId_Descendants(int processId);
 
-  /** Percent of the machine the process used since {@link #initStats}. */
+  /**
+   * Percent of the machine (of a container's allowance) the process used since {@link #initStats}.
+   */
   public static native double nativeGetProcLoad(long unused, int processId);
 
   public static native double[] nativeGetProcLoad(long[] unused, int[] processIds);
