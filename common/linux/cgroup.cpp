@@ -412,7 +412,10 @@ int64_t preadValue(int fd)
     return preadText(fd, text, sizeof text) ? parseCgroupValue(text) : -1;
 }
 
-void readCpuLimit(const ControllerFiles& cpu, CgroupFigures* figures)
+// The tightest quota on the path. A v1 period is read only with a quota, or
+// when the raw figures are wanted: every CPU sample reads the limits, and
+// outside a container that is one file less per group.
+void readCpuLimit(const ControllerFiles& cpu, bool everyPeriod, CgroupFigures* figures)
 {
     for (int i = 0; i < cpu.levels; i++) {
         char text[128];
@@ -424,7 +427,9 @@ void readCpuLimit(const ControllerFiles& cpu, CgroupFigures* figures)
             }
         } else {
             quota = preadValue(cpu.limit[i]);
-            period = preadValue(cpu.period[i]);
+            if (quota > 0 || everyPeriod) {
+                period = preadValue(cpu.period[i]);
+            }
         }
         if (i == 0 && period > 0) {
             figures->cpuPeriodMicros = period;
@@ -542,13 +547,13 @@ CgroupReader* cgroupLiveReader()
 
 namespace {
 
-void readCpuFigures(const CgroupReader* reader, CgroupFigures* figures)
+void readCpuFigures(const CgroupReader* reader, bool everyPeriod, CgroupFigures* figures)
 {
     *figures = CgroupFigures{-1, -1, -1, -1, -1, -1, -1};
     if (reader == nullptr) {
         return;
     }
-    readCpuLimit(reader->cpu, figures);
+    readCpuLimit(reader->cpu, everyPeriod, figures);
 }
 
 } // namespace
@@ -575,7 +580,7 @@ int64_t monotonicNanos()
 
 void cgroupRead(CgroupReader* reader, CgroupFigures* figures)
 {
-    readCpuFigures(reader, figures);
+    readCpuFigures(reader, true, figures);
     if (reader == nullptr) {
         return;
     }
@@ -613,7 +618,7 @@ CpuAllowance cpuAllowance(const CgroupFigures& figures, int32_t affinity, int32_
 
 CpuAllowance liveCpuAllowance(CgroupReader* reader, CgroupFigures* figures)
 {
-    readCpuFigures(reader, figures);
+    readCpuFigures(reader, false, figures);
     // The processors online from the file kept open; get_nprocs (not
     // sysconf: inside the Solaris emulation sysconf is the emulation's own,
     // which asks this) opens and reads it anew, which costs more than the

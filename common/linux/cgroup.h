@@ -61,7 +61,8 @@ CpuAllowance cpuAllowance(const CgroupFigures& figures, int32_t affinityCount, i
 // The live allowance: the CPU limits of reader (null: none; the figures
 // gets them, the rest -1), the calling thread's affinity mask and the
 // processors online. Reads only the CPU limit files (and the processors
-// online), for the CPU samples; the cpuset is in the affinity mask.
+// online), for the CPU samples; the cpuset is in the affinity mask, and a v1
+// period is read only where a quota is set (the figures' period is -1 otherwise).
 CpuAllowance liveCpuAllowance(CgroupReader* reader, CgroupFigures* figures);
 
 // The CPU usage counter of the process's group, nanoseconds; -1 when unknown.
