@@ -33,6 +33,7 @@ public final class Demo {
   public static void main(String[] args) throws Exception {
     String[] command = args.length > 0 ? args : WORKLOAD;
     printHostFacts();
+    boolean contained = printContainer();
 
     HostGauge gauge = new HostGauge();
     gauge.initStats(0);
@@ -56,8 +57,9 @@ public final class Demo {
     Runtime.getRuntime().addShutdownHook(stopOnInterrupt);
 
     Thread gcWatch = watchGarbageCollection();
-    System.out.printf("%n%6s %12s %14s %12s %16s %12s%n", "time", "machine CPU", "free memory",
-        "command CPU", "descendants CPU", "server CPU");
+    System.out.printf("%n%6s %12s %14s %12s %16s %12s%n", "time",
+        contained ? "contain. CPU" : "machine CPU", "free memory", "command CPU", "descendants CPU",
+        "server CPU");
     long start = System.nanoTime();
     ProcLoad.nativeGetProcLoadLast(0, pid);
     while (UnixProcessGlue.ping(handle)) {
@@ -84,6 +86,30 @@ public final class Demo {
     gcWatch.join(10_000);
     System.out.printf("%nThe command ended with exit code %d; its output is in %s%n", code, log);
     System.exit(code);
+  }
+
+  /**
+   * Inside control groups with limits, what they allow: the processors (and the quota they come
+   * from) and the memory; the figures of the table are then the container's. Answers whether it
+   * runs inside limits.
+   */
+  private static boolean printContainer() {
+    long[] raw = ProcLoad.nativeGetContainerInfo();
+    long quota = raw[ProcLoad.CONTAINER_CPU_QUOTA];
+    long period = raw[ProcLoad.CONTAINER_CPU_PERIOD];
+    long limit = raw[ProcLoad.CONTAINER_MEMORY_LIMIT];
+    if (quota <= 0 && limit < 0) {
+      return false;
+    }
+    UnixHostScout host = new UnixHostScout();
+    host.getMemInfo();
+    String share = quota > 0 && period > 0
+        ? String.format(Locale.ROOT, " (CPU quota %.2f processors)", (double) quota / period)
+        : "";
+    System.out.printf("Container: %d processors, %d MiB%s%n",
+        ProcLoad.nativeGetProcessorCount(ProcLoad.nativeGetProcessId()),
+        host.membytes / (1024 * 1024), share);
+    return true;
   }
 
   private static void printHostFacts() {

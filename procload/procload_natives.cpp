@@ -225,3 +225,21 @@ JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetH
     logEnterExit(label, "EXIT");
     return result;
 }
+
+JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetContainerInfo(JNIEnv* env,
+                                                                                             jclass /*cls*/)
+{
+    static const char* const label = PROCLOAD_PREFIX "nativeGetContainerInfo";
+    logEnterExit(label, "ENTER");
+    jlongArray result = env->NewLongArray(CONTAINER_INFO_SIZE);
+    if (result == nullptr) {
+        outOfMemory(env, label, "out of memory ci_a");
+        logEnterExit(label, "EXIT");
+        return nullptr;
+    }
+    jlong answer[CONTAINER_INFO_SIZE];
+    answerContainerInfo(answer);
+    env->SetLongArrayRegion(result, 0, CONTAINER_INFO_SIZE, answer);
+    logEnterExit(label, "EXIT");
+    return result;
+}

@@ -9,6 +9,15 @@
 constexpr jsize HARDWARE_INFO_STATIC_SIZE = 21;
 constexpr jsize HARDWARE_INFO_DYNAMIC_SIZE = 80;
 
+// The raw container figures, by index; -1 for each that does not apply.
+constexpr jsize CONTAINER_CPU_QUOTA = 0;          // microseconds per period
+constexpr jsize CONTAINER_CPU_PERIOD = 1;         // microseconds
+constexpr jsize CONTAINER_CPU_USAGE = 2;          // nanoseconds
+constexpr jsize CONTAINER_MEMORY_LIMIT = 3;       // bytes
+constexpr jsize CONTAINER_MEMORY_USAGE = 4;       // bytes
+constexpr jsize CONTAINER_MEMORY_WORKING_SET = 5; // bytes
+constexpr jsize CONTAINER_INFO_SIZE = 6;
+
 #define PROCLOAD_PREFIX "Java_com_qor_vt_mr_rlm_procload_ProcLoad_"
 
 // The debug line "ProcLoad <label> <text>".
@@ -42,3 +51,6 @@ void answerHardwareInfoStatic(jlong* answer);
 // The dynamic answer, HARDWARE_INFO_DYNAMIC_SIZE entries, to the request
 // asked (the entries a request does not have are -1).
 void answerHardwareInfoDynamic(const jlong* asked, jlong* answer);
+
+// The raw container figures, CONTAINER_INFO_SIZE entries.
+void answerContainerInfo(jlong* answer);

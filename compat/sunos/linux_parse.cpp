@@ -1,5 +1,7 @@
-// Parsers for /proc/stat, /proc/meminfo, /proc/cpuinfo and /proc/<pid>/stat and statm.
+// Parsers for /proc/stat, /proc/meminfo, /proc/cpuinfo and /proc/<pid>/statm;
+// /proc/<pid>/stat through the shared stat scanner.
 #include "compat/sunos/linux_parse.h"
+#include "common/linux/proc_stat_text.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -17,27 +19,6 @@ const char* nextLine(const char* p)
 bool startsWith(const char* p, const char* prefix)
 {
     return strncmp(p, prefix, strlen(prefix)) == 0;
-}
-
-// A decimal number with a point, as the kernel writes it, after optional
-// blanks; 0 when there is none. By hand: strtod follows the locale's decimal
-// point, and the JVM sets the locale from the environment.
-double decimalValue(const char* p)
-{
-    while (*p == ' ' || *p == '\t') {
-        p++;
-    }
-    double value = 0.0;
-    for (; *p >= '0' && *p <= '9'; p++) {
-        value = value * 10.0 + (*p - '0');
-    }
-    if (*p == '.') {
-        double scale = 0.1;
-        for (p++; *p >= '0' && *p <= '9'; p++, scale /= 10.0) {
-            value += (*p - '0') * scale;
-        }
-    }
-    return value;
 }
 
 } // namespace
@@ -138,7 +119,9 @@ bool parseCpuinfoMhz(const char* text, int processor, int* mhz)
             if (colon == nullptr) {
                 return false;
             }
-            *mhz = static_cast<int>(lround(decimalValue(colon + 1)));
+            double value = 0.0;
+            parseDecimal(colon + 1, &value); // 0 when there is none
+            *mhz = static_cast<int>(lround(value));
             return true;
         }
     }
@@ -147,60 +130,20 @@ bool parseCpuinfoMhz(const char* text, int processor, int* mhz)
 
 bool parseProcessStat(const char* text, LinuxProcessStat* out)
 {
-    // The command name is in parentheses and may itself hold blanks and
-    // parentheses; the fields after it start behind the last ')'.
-    const char* open = strchr(text, '(');
-    const char* close = strrchr(text, ')');
-    if (open == nullptr || close == nullptr || close < open) {
+    ProcStatFields fields{};
+    if (parseProcStatFields(text, &fields) < 22) {
         return false;
     }
     LinuxProcessStat s{};
-    s.pid = atoi(text);
-    size_t nameLength = static_cast<size_t>(close - open - 1);
-    if (nameLength >= sizeof s.comm) {
-        nameLength = sizeof s.comm - 1;
-    }
-    memcpy(s.comm, open + 1, nameLength);
-    const char* p = close + 1;
-    while (*p == ' ') {
-        p++;
-    }
-    s.state = *p;
-    if (s.state == '\0') {
-        return false;
-    }
-    p++;
-    // Fields 4 onwards, counted as in proc(5).
-    char* end = nullptr;
-    for (int field = 4; field <= 22; field++) {
-        unsigned long long v = strtoull(p, &end, 10);
-        if (end == p) {
-            return false;
-        }
-        p = end;
-        switch (field) {
-        case 4:
-            s.ppid = static_cast<int>(v);
-            break;
-        case 5:
-            s.pgrp = static_cast<int>(v);
-            break;
-        case 6:
-            s.session = static_cast<int>(v);
-            break;
-        case 7:
-            s.ttyNr = static_cast<int>(v);
-            break;
-        case 20:
-            s.numThreads = static_cast<long>(v);
-            break;
-        case 22:
-            s.startTicks = v;
-            break;
-        default:
-            break;
-        }
-    }
+    s.pid = fields.pid;
+    memcpy(s.comm, fields.comm, sizeof s.comm);
+    s.state = fields.state;
+    s.ppid = fields.ppid;
+    s.pgrp = fields.pgrp;
+    s.session = fields.session;
+    s.ttyNr = fields.ttyNr;
+    s.numThreads = static_cast<long>(fields.numThreads);
+    s.startTicks = fields.startTime;
     *out = s;
     return true;
 }

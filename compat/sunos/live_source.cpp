@@ -3,14 +3,26 @@
 // /proc/cpuinfo, the platform from the machine's DMI data, psinfo from
 // /proc/<pid>/stat and statm, and network devices from the kernel's interface
 // list (device NAME with PPA n is the interface NAMEn).
+//
+// Inside a container (control groups with CPU or memory limits) the source
+// shows what a Solaris zone with a processor set, a CPU cap and a memory cap
+// shows: only the processors the limits allow, per-processor counters made
+// from the container's usage counter against its allowance, a "caps" kstat
+// with the cap in percent of one processor, and free and physical memory
+// within the memory limit.
+#include "common/linux/cgroup.h"
+#include "compat/sunos/container_view.h"
 #include "compat/sunos/linux_parse.h"
 #include "compat/sunos/sunos_source.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <net/if.h>
+#include <sched.h>
 #include <sys/dlpi.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -18,11 +30,14 @@
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+#include <zone.h>
 
 namespace {
 
 constexpr size_t procStatSize = size_t{256} * 1024;
 constexpr int maxCpus = 4096;
+// Processors a limited container shows at most (a cpu_set_t's worth).
+constexpr int maxVisible = CPU_SETSIZE;
 
 uint32_t low32(uint64_t v)
 {
@@ -48,10 +63,40 @@ bool readLine(const char* path, char* buffer, size_t size)
     return buffer[0] != '\0';
 }
 
+// The processors a limited container shows: the first allowance.processors
+// ids of the affinity mask. Answers how many were stored (at most max).
+int visibleProcessors(const CpuAllowance& allowance, int* ids, int max)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) {
+        return 0;
+    }
+    int count = 0;
+    for (int id = 0; id < CPU_SETSIZE && count < allowance.processors && count < max; id++) {
+        if (CPU_ISSET(id, &set)) {
+            ids[count++] = id;
+        }
+    }
+    return count;
+}
+
+// The CPU counters of the container, with the idle time it left of its
+// allowance; one set per library, shared by every caller's state array.
+std::mutex containerLock;
+ContainerCpuClock containerClock;
+
 class LiveSource final : public SunosSource {
   public:
     bool kstatChain(KstatBuilder& chain) override
     {
+        CgroupReader* reader = cgroupLiveReader();
+        CgroupFigures figures{};
+        CpuAllowance allowance = liveCpuAllowance(reader, &figures);
+        int64_t usage = allowance.cpuLimited ? cgroupCpuUsage(reader) : -1;
+        if (usage >= 0) {
+            return containerChain(chain, allowance, usage);
+        }
         auto* text = static_cast<char*>(malloc(procStatSize));
         auto* cpus = static_cast<LinuxCpuTicks*>(malloc(sizeof(LinuxCpuTicks) * maxCpus));
         bool ok = text != nullptr && cpus != nullptr && sunos_read_file("/proc/stat", text, procStatSize) > 0;
@@ -67,16 +112,48 @@ class LiveSource final : public SunosSource {
         }
         free(cpus);
         if (ok) {
-            ok = addMisc(chain, n) && addSystemPages(chain, text);
+            // Limits without a usage counter still cap the server's own CPU.
+            ok =
+                addMisc(chain, n) && addSystemPages(chain, text) && (!allowance.cpuLimited || addCap(chain, allowance));
         }
         free(text);
         return ok;
     }
 
-    bool sysconfValue(int /*name*/, long* /*value*/) override { return false; }
+    bool sysconfValue(int name, long* value) override
+    {
+        if (name != _SC_NPROCESSORS_ONLN && name != _SC_NPROCESSORS_CONF && name != _SC_PHYS_PAGES) {
+            return false;
+        }
+        CgroupReader* reader = cgroupLiveReader();
+        if (name == _SC_PHYS_PAGES) {
+            // The machine's memory, or the memory limit when that is smaller.
+            CgroupFigures figures{};
+            cgroupRead(reader, &figures);
+            long pageSize = __sysconf(_SC_PAGESIZE);
+            long machine = __sysconf(_SC_PHYS_PAGES);
+            if (figures.memoryLimit < 0 || pageSize <= 0 || figures.memoryLimit / pageSize >= machine) {
+                return false;
+            }
+            *value = static_cast<long>(figures.memoryLimit / pageSize);
+            return true;
+        }
+        CgroupFigures figures{};
+        CpuAllowance allowance = liveCpuAllowance(reader, &figures);
+        if (!allowance.cpuLimited) {
+            return false;
+        }
+        *value = allowance.processors;
+        return true;
+    }
 
     int processor(processorid_t id, processor_info_t* info, bool* infoValid) override
     {
+        CgroupFigures figures{};
+        CpuAllowance allowance = liveCpuAllowance(cgroupLiveReader(), &figures);
+        if (allowance.cpuLimited && !isVisible(allowance, id)) {
+            return -1; // outside the container's processor set
+        }
         char path[128];
         snprintf(path, sizeof path, "/sys/devices/system/cpu/cpu%d", id);
         struct stat st {};
@@ -229,6 +306,66 @@ class LiveSource final : public SunosSource {
     }
 
   private:
+    static bool isVisible(const CpuAllowance& allowance, processorid_t id)
+    {
+        int ids[maxVisible];
+        int n = visibleProcessors(allowance, ids, maxVisible);
+        for (int i = 0; i < n; i++) {
+            if (ids[i] == id) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The chain of a CPU-limited container: one cpu_stat per visible
+    // processor, the container's busy and idle time shared out among them.
+    static bool containerChain(KstatBuilder& chain, const CpuAllowance& allowance, int64_t usageNanos)
+    {
+        int ids[maxVisible];
+        int n = visibleProcessors(allowance, ids, maxVisible);
+        if (n <= 0) {
+            return false;
+        }
+        uint64_t busyTicks = 0;
+        uint64_t idleTicks = 0;
+        {
+            std::lock_guard<std::mutex> guard(containerLock);
+            containerCpuAdvance(&containerClock, usageNanos, monotonicNanos(), allowance.fraction);
+            busyTicks = containerClock.busyNanos / CONTAINER_NANOS_PER_TICK;
+            idleTicks = containerClock.idleNanos / CONTAINER_NANOS_PER_TICK;
+        }
+        for (int i = 0; i < n; i++) {
+            cpu_stat_t stat{};
+            // The remainder goes to the first processor, so the sums are exact.
+            uint64_t busy = busyTicks / static_cast<uint64_t>(n) + (i == 0 ? busyTicks % static_cast<uint64_t>(n) : 0);
+            uint64_t idle = idleTicks / static_cast<uint64_t>(n) + (i == 0 ? idleTicks % static_cast<uint64_t>(n) : 0);
+            stat.cpu_sysinfo.cpu[CPU_USER] = low32(busy);
+            stat.cpu_sysinfo.cpu[CPU_IDLE] = low32(idle);
+            char name[KSTAT_STRLEN];
+            snprintf(name, sizeof name, "cpu_stat%d", ids[i]);
+            if (!chain.add("cpu_stat", ids[i], name, KSTAT_TYPE_RAW, &stat, sizeof stat, 1, false)) {
+                return false;
+            }
+        }
+        if (!addCap(chain, allowance)) {
+            return false;
+        }
+        auto* text = static_cast<char*>(malloc(procStatSize));
+        bool ok = text != nullptr && addMisc(chain, n) && addSystemPages(chain, text);
+        free(text);
+        return ok;
+    }
+
+    // The zone's CPU cap: the allowance in percent of one processor.
+    static bool addCap(KstatBuilder& chain, const CpuAllowance& allowance)
+    {
+        kstat_named_t cap[] = {named("value", static_cast<uint64_t>(llround(allowance.fraction * 100.0)))};
+        char name[KSTAT_STRLEN];
+        snprintf(name, sizeof name, "cpucaps_zone_%d", static_cast<int>(getzoneid()));
+        return chain.add("caps", 0, name, KSTAT_TYPE_NAMED, cap, sizeof cap, 1, false);
+    }
+
     static uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
 
     static DlpiReply error(uint32_t dlError)
@@ -298,6 +435,9 @@ class LiveSource final : public SunosSource {
             return false;
         }
         uint64_t pageKb = static_cast<uint64_t>(getpagesize()) / 1024;
+        CgroupFigures figures{};
+        cgroupRead(cgroupLiveReader(), &figures);
+        containerMemory(figures, &totalKb, &freeKb);
         kstat_named_t values[] = {named("physmem", totalKb / pageKb), named("availrmem", freeKb / pageKb),
                                   named("pagestotal", totalKb / pageKb), named("freemem", freeKb / pageKb),
                                   named("pagesfree", freeKb / pageKb)};

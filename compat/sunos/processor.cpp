@@ -1,4 +1,4 @@
-// p_online, processor_info, sysinfo and sysconf over the current source.
+// p_online, processor_info, sysinfo, sysconf and getzoneid over the current source.
 //
 // sysconf is defined here under its own name: inside a library built on this
 // emulation every sysconf call comes here first (the definition is hidden, so
@@ -12,6 +12,7 @@
 #include <sys/processor.h>
 #include <sys/systeminfo.h>
 #include <sys/utsname.h>
+#include <zone.h>
 
 extern "C" long __sysconf(int name); // the C library's sysconf
 
@@ -95,6 +96,12 @@ int sysinfo(int command, char* buf, long count)
         buf[n - 1] = '\0';
     }
     return needed;
+}
+
+zoneid_t getzoneid(void)
+{
+    // One zone: the container (or the machine) the process lives in.
+    return GLOBAL_ZONEID;
 }
 
 long sysconf(int name)

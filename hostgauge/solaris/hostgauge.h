@@ -26,7 +26,10 @@ int getFreeMemSnapshot(mem_info_t* snapshot);
 // The process CPU arithmetic, apart from the clocks that feed it.
 double rusageSeconds(long userSec, long userUsec, long systemSec, long systemUsec);
 int clampPercent(double percent);
-int intervalPercent(double usage, double lastUsage, double now, double lastTime, int processors);
-int averagePercent(double usage, double now, double createTime, int processors);
+int intervalPercent(double usage, double lastUsage, double now, double lastTime, double processors);
+int averagePercent(double usage, double now, double createTime, double processors);
+// The processors the server may use: those online, or its zone's CPU cap
+// (in processors) where that is smaller.
+double processorShare();
 
 #endif

@@ -139,10 +139,25 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_finalizeStats
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(JNIEnv* /*env*/, jobject /*self*/,
-                                                                                      jint /*unused*/,
-                                                                                      jbyteArray /*state*/)
+JNIEXPORT jint JNICALL Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(JNIEnv* env, jobject /*self*/,
+                                                                                      jint /*unused*/, jbyteArray state)
 {
+    // The baseline goes into the state array, so that the first
+    // getCpuUtilization covers the time since now and not since boot. An
+    // array that cannot hold it is left alone, as getCpuUtilization does.
+    if (state == nullptr || env->GetArrayLength(state) < CPU_INFO_BYTES) {
+        return 0;
+    }
+    jbyte* bytes = env->GetByteArrayElements(state, nullptr);
+    if (bytes == nullptr) {
+        return 0;
+    }
+    cpu_info_t current;
+    memset(&current, 0, sizeof current);
+    if (getCpuSnapshot(&current) == 0) {
+        memcpy(bytes, &current, sizeof current);
+    }
+    env->ReleaseByteArrayElements(state, bytes, 0);
     return 0;
 }
 

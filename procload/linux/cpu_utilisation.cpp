@@ -290,8 +290,8 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
     // A total below the base (a counter that went back) is no CPU used.
     double delta = total > base ? static_cast<double>(total - base) / static_cast<double>(NANOS_PER_TICK) : 0.0;
     double cpu = 0.0;
-    if (timediff > 0.0 && nProcessors > 0) {
-        cpu = delta / timediff / nProcessors;
+    if (timediff > 0.0 && processorAllowance > 0.0) {
+        cpu = delta / timediff / processorAllowance;
     }
     if (!sinceCreation) {
         *oldTime = total;
@@ -323,6 +323,16 @@ int64_t idleShare(const CpuStats& current, const CpuStats& last)
     // what the platform does not provide; so does one outside 0..100 %, and
     // nothing out of range is ever converted.
     return share >= 0.0 && share <= 100000.0 ? static_cast<int64_t>(share) : -1;
+}
+
+int64_t containerIdleShare(int64_t usageGrowthNanos, int64_t elapsedNanos, double allowance)
+{
+    if (usageGrowthNanos < 0 || elapsedNanos <= 0 || !(allowance > 0.0)) {
+        return -1;
+    }
+    double busy = static_cast<double>(usageGrowthNanos) / (static_cast<double>(elapsedNanos) * allowance);
+    // A group may run a little past its quota within one period: at most all of it busy.
+    return busy >= 1.0 ? 0 : static_cast<int64_t>((1.0 - busy) * 100.0 * 1000.0);
 }
 
 // The slot of pid ready for a sample, or null when the sample is refused: the
@@ -359,6 +369,7 @@ void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad)
     static const char* const label = "getProcLoad(int size, DWORD processIDs [], double procLoad[])";
     ProcloadStateGuard guard(procloadStateLock);
     PROCLOAD_DEBUG("%s %s %s\n", label, "ENTER");
+    refreshProcessorAllowance(); // a container may have been resized
     sampleBatch(label, false, size, processIDs, procLoad);
     PROCLOAD_DEBUG("%s %s %s \n", label, "EXIT");
 }
@@ -373,6 +384,7 @@ void getProcLoadLast(int32_t size, const int32_t* processIDs, double* procLoad)
     enableStatFileHistoryInfo = 1;
     statFileHistoryInfoIndex = 0;
     statFileHistoryCounted = 0;
+    refreshProcessorAllowance(); // a container may have been resized
     // Each process's interval ends when its own figure is read, not at the
     // start of the batch.
     sampleBatch(label, true, size, processIDs, procLoad);

@@ -26,6 +26,11 @@ extern int32_t excessThreadCounter;
 // counters, in thousandths of a percent; -1 when there is no figure.
 int64_t idleShare(const CpuStats& current, const CpuStats& last);
 
+// The idle share of a container: what its CPU usage counter did not use of
+// its allowance (processors, fractional) over the elapsed time, in
+// thousandths of a percent; -1 when there is no figure.
+int64_t containerIdleShare(int64_t usageGrowthNanos, int64_t elapsedNanos, double allowance);
+
 extern "C" {
 // One process: refTime equal to createTime asks since creation, else since
 // lastTime. The running total oldTime and the times are in the process's slot

@@ -1,5 +1,7 @@
 // Readers of /proc files and of the clocks, with the root of the process file
 // system as their one setting (tests point it at a fixture tree).
+#include "common/linux/cgroup.h"
+#include "common/linux/proc_stat_text.h"
 #include "procload/linux/proc_stat.h"
 #include "procload/linux/thread_handles.h"
 #include "procload/procload_log.h"
@@ -17,29 +19,16 @@
 static const char* const defaultProcRoot = "/proc";
 const char* procRoot = defaultProcRoot;
 int32_t nProcessors = 0;
+double processorAllowance = 0.0;
 
 // Size of the paths built below: the root, two ids and an entry name.
 static constexpr size_t PATH_SIZE = 512;
 
-// Stat files are read in one read of at most this many bytes.
-static constexpr size_t STAT_READ_SIZE = 4095;
-
 void readStatFile(const char* path, ProcStatRecord* record, ProcStatExtras* extras)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        record->pid = 0;
-        return;
-    }
-    char text[STAT_READ_SIZE + 1];
-    ssize_t n = read(fd, text, STAT_READ_SIZE);
-    close(fd);
-    if (n <= 0) {
-        record->pid = 0;
-        return;
-    }
-    text[n] = '\0';
-    if (!parseStatText(text, record, extras)) {
+    ProcStatFields fields{};
+    int lastField = readProcStatFile(path, &fields);
+    if (!takeStatFields(fields, lastField, record, extras)) {
         record->pid = 0;
     }
 }
@@ -85,21 +74,9 @@ bool readUptime(double* seconds)
         return false;
     }
     text[n] = '\0';
-    // By hand: strtod follows the locale's decimal point, and the JVM sets
-    // the locale from the environment.
-    const char* p = text;
-    if (*p < '0' || *p > '9') {
-        return false;
-    }
     double value = 0.0;
-    for (; *p >= '0' && *p <= '9'; p++) {
-        value = value * 10.0 + (*p - '0');
-    }
-    if (*p == '.') {
-        double scale = 0.1;
-        for (p++; *p >= '0' && *p <= '9'; p++, scale /= 10.0) {
-            value += (*p - '0') * scale;
-        }
+    if (parseDecimal(text, &value) == nullptr) {
+        return false;
     }
     *seconds = value;
     return true;
@@ -257,9 +234,32 @@ double getTOD()
 
 int32_t getNumProcessors()
 {
+    // Inside CPU limits (a quota, a narrower affinity mask or cpuset) the
+    // processors are those the limits allow; the percentages are of the
+    // fractional allowance, so a process that uses all of half a processor
+    // reads 100.
+    CgroupReader* reader = cgroupLiveReader();
+    if (reader != nullptr) {
+        CgroupFigures figures{};
+        CpuAllowance allowance = liveCpuAllowance(reader, &figures);
+        nProcessors = allowance.cpuLimited ? allowance.processors : allowance.online;
+        processorAllowance = allowance.cpuLimited ? allowance.fraction : allowance.online;
+        return nProcessors;
+    }
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     nProcessors = n > 0 ? static_cast<int32_t>(n) : 1;
+    processorAllowance = nProcessors;
     return nProcessors;
+}
+
+void refreshProcessorAllowance()
+{
+    // The limits belong to the live system: a fixture tree keeps the count its
+    // test set. With the container view off the count is the machine's, read
+    // where it always was (initStats, the library's own figures).
+    if (strcmp(procRoot, defaultProcRoot) == 0 && cgroupLiveReader() != nullptr) {
+        getNumProcessors();
+    }
 }
 
 int32_t getProcessId()

@@ -56,6 +56,12 @@ extern const char* procRoot;
 // text has no "(" ... ")" or ends before stime; extras may be null.
 bool parseStatText(const char* text, ProcStatRecord* record, ProcStatExtras* extras);
 
+// The record and extras from the fields the shared stat scanner read, whose
+// last field was lastField (-1 for a file that could not be read); false,
+// record untouched, for a stat text cut before stime.
+struct ProcStatFields;
+bool takeStatFields(const ProcStatFields& fields, int lastField, ProcStatRecord* record, ProcStatExtras* extras);
+
 // Pure scanner of the "cpu " line of /proc/stat (the whole line, "cpu " included).
 void parseCpuStatsLine(const char* line, CpuStats* stats);
 
@@ -93,5 +99,13 @@ JNIEXPORT int32_t getProcessId();
 JNIEXPORT int64_t getThreadId();
 }
 
-// Online processors, at least 1 once set.
+// Online processors, at least 1 once set: inside CPU limits the whole number
+// of processors they allow.
 extern int32_t nProcessors;
+// The processors the percentages are of: nProcessors, or inside a CPU quota
+// the fractional allowance quota / period.
+extern double processorAllowance;
+
+// Reads the limits again (getNumProcessors) when /proc is the live system's
+// and the container view is on.
+void refreshProcessorAllowance();

@@ -4,6 +4,7 @@
 // nanoseconds, labels and the hardware-information arrays. No entry point
 // throws: failures come back as 0.0.
 #include "com_qor_vt_mr_rlm_procload_ProcLoad.h"
+#include "common/linux/cgroup.h"
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/linux/descendants.h"
 #include "procload/linux/proc_stat.h"
@@ -36,6 +37,10 @@ static int64_t globalIdlePercent = 0;
 static CpuStats cpuStatsInitial;
 static CpuStats cpuStatsLast;
 static CpuStats cpuStatsCurrent;
+// The container's CPU usage counter and the monotonic clock at the last idle
+// request (-1: no counter), the baseline of the container's idle share.
+static int64_t containerUsageLast = -1;
+static int64_t containerTimeLast = 0;
 
 const NativeLabels nativeLabels = {
     PROCLOAD_PREFIX "enableDebugMode",
@@ -54,6 +59,8 @@ void loadPlatform()
     readCpuStats(&cpuStatsInitial);
     readCpuStats(&cpuStatsLast);
     readCpuStats(&cpuStatsCurrent);
+    containerUsageLast = cgroupCpuUsage(cgroupLiveReader());
+    containerTimeLast = monotonicNanos();
 }
 
 JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv* /*env*/, jclass /*cls*/,
@@ -65,10 +72,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv
     global_fullCreateTime = getTOD();
     global_fullLastTime = getTOD();
     gettimeofday(&global_createTime, nullptr);
-    nProcessors = static_cast<int32_t>(sysconf(_SC_NPROCESSORS_ONLN));
-    if (nProcessors <= 0) {
-        nProcessors = 1;
-    }
+    getNumProcessors();
     if (procload_debugOn()) {
         printf(" number of processors online is %i \n ", nProcessors);
     }
@@ -158,6 +162,19 @@ void answerHardwareInfoDynamic(const jlong* asked, jlong* answer)
         doGrabIdlePercent = 1;
         globalIdlePercent = idleShare(cpuStatsCurrent, cpuStatsLast);
         readCpuStats(&cpuStatsLast);
+        // Inside CPU limits the idle share is the container's: what its
+        // usage left of its allowance since the previous request.
+        CgroupReader* reader = cgroupLiveReader();
+        CgroupFigures figures{};
+        CpuAllowance allowance = liveCpuAllowance(reader, &figures);
+        int64_t usage = cgroupCpuUsage(reader);
+        int64_t now = monotonicNanos();
+        if (allowance.cpuLimited && usage >= 0 && containerUsageLast >= 0) {
+            globalIdlePercent =
+                containerIdleShare(usage - containerUsageLast, now - containerTimeLast, allowance.fraction);
+        }
+        containerUsageLast = usage;
+        containerTimeLast = now;
     }
     for (jsize i = 0; i < HARDWARE_INFO_DYNAMIC_SIZE; i++) {
         hardwareInfoDynamic[i] = i <= 20 ? -1 : asked[i];
@@ -166,4 +183,16 @@ void answerHardwareInfoDynamic(const jlong* asked, jlong* answer)
         hardwareInfoDynamic[IDLE_PERCENT_INDEX] = globalIdlePercent;
     }
     memcpy(answer, hardwareInfoDynamic, sizeof hardwareInfoDynamic);
+}
+
+void answerContainerInfo(jlong* answer)
+{
+    CgroupFigures figures{};
+    cgroupRead(cgroupLiveReader(), &figures);
+    answer[CONTAINER_CPU_QUOTA] = figures.cpuQuotaMicros;
+    answer[CONTAINER_CPU_PERIOD] = figures.cpuPeriodMicros;
+    answer[CONTAINER_CPU_USAGE] = figures.cpuUsageNanos;
+    answer[CONTAINER_MEMORY_LIMIT] = figures.memoryLimit;
+    answer[CONTAINER_MEMORY_USAGE] = figures.memoryUsage;
+    answer[CONTAINER_MEMORY_WORKING_SET] = figures.memoryWorkingSet;
 }

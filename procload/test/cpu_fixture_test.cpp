@@ -211,6 +211,7 @@ TEST_F(Meter, NoTimeOrNoProcessorsAnswersZeroNotInfinity)
     proc.taskProcess({.pid = PID, .utime = 1500});
     oneSecondAgo(PID);
     nProcessors = 0;
+    processorAllowance = 0.0;
     EXPECT_EQ(last(PID), 0.0);
 }
 

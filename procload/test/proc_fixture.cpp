@@ -92,6 +92,7 @@ void resetMeter()
     excessThreadCounter = 0;
     debugEnabled = 0;
     nProcessors = 2;
+    processorAllowance = 2.0;
     // What initStats does: the start of measurement is now.
     gettimeofday(&global_createTime, nullptr);
 }

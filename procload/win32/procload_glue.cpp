@@ -120,3 +120,12 @@ void answerHardwareInfoDynamic(const jlong* asked, jlong* answer)
         answer[i] = i < HARDWARE_INFO_PLATFORM_ENTRIES ? -1 : asked[i];
     }
 }
+
+void answerContainerInfo(jlong* answer)
+{
+    // Job objects (the Windows counterpart of a container's limits) are not
+    // read: every figure is -1 and the other natives report the machine.
+    for (jsize i = 0; i < CONTAINER_INFO_SIZE; i++) {
+        answer[i] = -1;
+    }
+}

@@ -133,6 +133,17 @@ TEST_F(HostGaugeTest, ZeroedArrayReportsTheShareSinceBootAndKeepsTheCounters)
     EXPECT_EQ(0, jni.pinned());
 }
 
+TEST_F(HostGaugeTest, InitStoresTheBaselineSoTheFirstFigureCoversTheTimeSinceInit)
+{
+    fixture.addCpuStat(0, 900, 100, 0, 0); // 10% busy since boot
+    jbyteArray state = jni.newByteArray(std::vector<jbyte>(16, 0));
+    EXPECT_EQ(0, Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(jni.env(), nullptr, 0, state));
+    EXPECT_EQ(asBytes(ticks(900, 100, 0, 0)), jni.bytes(state));
+    fixture.chain.clear();
+    fixture.addCpuStat(0, 900, 100 + 50, 0, 0); // all busy since the init
+    EXPECT_EQ(100, getCpuUtilization(state));
+}
+
 TEST_F(HostGaugeTest, OnlyTheFirstSixteenBytesOfALongerArrayAreTheState)
 {
     fixture.addCpuStat(0, 50, 50, 0, 0);
@@ -345,6 +356,34 @@ TEST_F(HostGaugeTest, AverageStartsNearFullAndFallsAsWallTimePasses)
     // Initialising again resets the average's baseline.
     ASSERT_EQ(0, Java_com_qor_vt_rlm_server_system_HostGauge_initProcLoadUtilization(jni.env(), nullptr));
     EXPECT_GE(Java_com_qor_vt_rlm_server_system_HostGauge_getAverageProcLoadUtilization(jni.env(), nullptr), 90);
+}
+
+TEST_F(HostGaugeTest, ServerCpuIsOfTheZonesCapWhereThatIsSmaller)
+{
+    struct Case {
+        const char* name;
+        long online;
+        const char* kstatName;
+        uchar_t type;
+        uint64_t cap; // percent of one processor
+        double processors;
+    };
+    const Case cases[] = {
+        {"no cap", 4, nullptr, 0, 0, 4.0},
+        {"half a processor", 4, "cpucaps_zone_0", KSTAT_DATA_UINT64, 50, 0.5},
+        {"a cap above the processors online", 2, "cpucaps_zone_0", KSTAT_DATA_UINT64, 800, 2.0},
+        {"the cap of another zone", 4, "cpucaps_zone_7", KSTAT_DATA_UINT64, 50, 4.0},
+        {"a value of another type", 4, "cpucaps_zone_0", KSTAT_DATA_CHAR, 50, 4.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixture.chain.clear();
+        fixture.sysconfValues[_SC_NPROCESSORS_ONLN] = c.online;
+        if (c.kstatName != nullptr) {
+            fixture.addNamed("caps", c.kstatName, {FixtureSource::named("value", c.type, c.cap)});
+        }
+        EXPECT_DOUBLE_EQ(processorShare(), c.processors);
+    }
 }
 
 TEST_F(HostGaugeTest, BusyIntervalOnOneProcessorReadsNearFull)

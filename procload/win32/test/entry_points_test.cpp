@@ -1,5 +1,5 @@
 // The library as Java loads it, the ids and the processor count, the
-// hardware-information arrays and the debug switch.
+// hardware-information arrays, the container figures and the debug switch.
 #include "com_qor_vt_mr_rlm_procload_ProcLoad.h"
 #include "common/test/win32_seams.h"
 #include "procctl/win32/test/win32_test_support.h"
@@ -42,6 +42,13 @@ TEST(EntryPoints, IdsAndProcessors)
               static_cast<jlong>(GetCurrentThreadId()));
     EXPECT_EQ(Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetProcessorCount(jni, nullptr, 0),
               win32test::linuxOnlineProcessors());
+}
+
+TEST(EntryPoints, ContainerFiguresAreNotReadOnWindows)
+{
+    TestJniEnv jni;
+    EXPECT_EQ(elements<jlong>(jni, Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetContainerInfo(jni, nullptr)),
+              std::vector<jlong>(6, -1));
 }
 
 TEST(EntryPoints, HardwareInformation)
