@@ -94,7 +94,7 @@ void resetMeter()
     nProcessors = 2;
     processorAllowance = 2.0;
     // What initStats does: the start of measurement is now.
-    gettimeofday(&global_createTime, nullptr);
+    gettimeofday(ownProcessSlot.createTime, nullptr);
 }
 
 } // namespace procload_test
