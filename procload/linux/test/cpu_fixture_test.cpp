@@ -3,9 +3,9 @@
 // rule, the warning budget and the guards of the arithmetic.
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/linux/descendants.h"
+#include "procload/linux/test/proc_fixture.h"
 #include "procload/procload_log.h"
 #include "procload/slot_table.h"
-#include "procload/test/proc_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "procload/test/proc_fixture.h"
+#include "procload/linux/test/proc_fixture.h"
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/procload_log.h"
 
