@@ -7,8 +7,9 @@
 // process that is not our child (detached, re-attached, the server itself),
 // or a child that somebody else reaped first (SIGCHLD ignored, another
 // library's waitpid(-1)), is watched instead: its end is seen on its pidfd,
-// and its exit code read from the pidfd once whoever reaps it has done so
-// (Linux 6.15).  One that was not our child when it was pinned but became
+// and its exit code read from the zombie while it is a child of ours that
+// somebody else here reaps, else from the pidfd once whoever reaps it has
+// done so (Linux 6.15).  One that was not our child when it was pinned but became
 // ours later (the server is pid 1 or a subreaper) is reaped through its
 // pidfd, since nobody else would.  Every signal goes through the pinned
 // identity, so a pid that the system has handed to another process is never
@@ -228,11 +229,22 @@ int signalProcess(UnixProcessRecord* record, int sig)
 // waitpid) may still be doing.
 static constexpr int EXIT_INFO_WAIT_MS = 500;
 
-// Reads the exit status of a process that we did not reap from its pidfd,
-// once it has been reaped.  Under the state lock.
+// Reads the exit status of a process that this record does not reap: from
+// the zombie itself, without reaping it, while it is a child of ours that
+// somebody else here reaps (another record, a released one's later reap);
+// else from its pidfd, once it has been reaped.  Under the state lock.
 void learnExitCode(UnixProcessRecord* record)
 {
-    if (record->exitKnown != 0 || record->pidfd < 0 || unix_ExitInfoAvailable() == 0) {
+    if (record->exitKnown != 0 || record->pidfd < 0) {
+        return;
+    }
+    siginfo_t zombie;
+    if (unix_pidfd_wait(record->pidfd, &zombie, WEXITED | WNOHANG | WNOWAIT) == 0 && zombie.si_pid != 0) {
+        record->exitCode = exitCodeOf(statusOf(zombie));
+        record->exitKnown = 1;
+        return;
+    }
+    if (unix_ExitInfoAvailable() == 0) {
         return;
     }
     for (long long deadline = nowMs() + EXIT_INFO_WAIT_MS;;) {
