@@ -176,6 +176,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
     // The intermediate child sends the grandchild's pid over it, and waits on
     // it for the server's word that the grandchild is pinned.
     if (result == PROC_SUCCESS && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
+        *sysErr = errno;
         result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
         closeAll(fds, 2);
     }
@@ -200,7 +201,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
             *sysErr = errno;
             closeAll(fds, 2);
             closeAll(pidChannel, 2);
-            result = (*sysErr == ENOMEM || *sysErr == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
+            result = unix_CloneFailure(*sysErr);
         } else {
             closeAll(pidChannel + 1, 1);
             int grandchild = readGrandchild(pidChannel[0], timeoutMs, &record->pidfd);

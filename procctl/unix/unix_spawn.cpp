@@ -147,8 +147,13 @@ int WaitForExecOutcome(int fds[2], int* sysErr)
 // gives up on it.
 static constexpr int CHILD_END_WAIT_MS = 2000;
 
-static int forkFailure(int err)
+// The result code of a failed clone.  The pidfd it makes takes a
+// descriptor, so it fails like an open when none is left.
+int unix_CloneFailure(int err)
 {
+    if (err == EMFILE || err == ENFILE) {
+        return PROC_OUT_OF_FILE_HANDLES;
+    }
     return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
 }
 
@@ -183,7 +188,7 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
         if (pid == -1) {
             *sysErr = errno;
             process_log("FORK failed.  ERRNO: [%d]\n", *sysErr);
-            result = forkFailure(*sysErr);
+            result = unix_CloneFailure(*sysErr);
             close(fds[0]);
             close(fds[1]);
             record->state = 0;

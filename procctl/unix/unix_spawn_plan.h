@@ -35,6 +35,8 @@ void* unix_GrandchildStackTop(const SpawnPlan* plan);
 // signal blocked across the clone.  The pid, or -1 with errno; *pidfd is the
 // child's pidfd, made by the clone itself, or -1 where the kernel has none.
 int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*), int* pidfd);
+// The result code of a failed unix_CloneChild, from its errno.
+int unix_CloneFailure(int err);
 
 // Kills our child with SIGKILL and reaps it within waitMs milliseconds,
 // through its pidfd where it has one: false when it has not ended by then
