@@ -486,7 +486,10 @@ int unix_WaitForProcessTermination(UnixProcessRecord* record, int* sysErr)
     int result;
     for (;;) {
         result = look(record, sysErr);
-        if (result != PROC_SUCCESS || record->state == 0) {
+        // A child of ours that may not be signalled (it runs as another
+        // user) is still waited for: its reap needs no permission.
+        bool unsignallableChild = result == PROC_SYSTEM_ERR && *sysErr == EPERM && record->notChild == 0;
+        if (result == PROC_SUCCESS ? record->state == 0 : !unsignallableChild) {
             break;
         }
         awaitChange(record, -1);
