@@ -33,8 +33,7 @@ class ForeignReaperTest {
     for (int features = 0; features <= 2; features++) {
       int n = features == 0 ? 300 : 100;
       for (String reaper : REAPERS) {
-        String out =
-            ChildJvm.run(beside(reaper), "count-exit-codes", "" + features, "" + n).out();
+        String out = ChildJvm.run(beside(reaper), "count-exit-codes", "" + features, "" + n).out();
         String all = " 3=" + n + " lost=0 other=0\n";
         assertTrue(features == 0 ? out.startsWith("wait" + all + "ping" + all)
                                  : out.matches("(?s)wait .* other=0\nping .* other=0\n.*"),
