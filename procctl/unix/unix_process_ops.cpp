@@ -637,9 +637,10 @@ void unix_doneWithProcess(UnixProcessRecord* record)
         look(record, &sysErr);
         if (record->notChild == 0 && record->reaped == 0 && pidOf(record) > 0) {
             unix_ReapLater(pidOf(record), record->pidfd);
-        } else if (record->state != 0 && record->adoptable != 0 && isOurChild(record)) {
-            // Adopted while it runs (the server is pid 1 or a subreaper):
-            // reaped through its pidfd once it has ended.
+        } else if (record->adoptable != 0 && record->reaped == 0 && isOurChild(record)) {
+            // Adopted (the server is pid 1 or a subreaper), running or ended
+            // and not reaped (a detached spawn whose program failed to
+            // start): reaped through its pidfd once it has ended.
             unix_ReapLater(0, record->pidfd);
         }
         unix_ReapAbandonedChildren();

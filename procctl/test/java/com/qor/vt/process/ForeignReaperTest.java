@@ -65,6 +65,9 @@ class ForeignReaperTest {
     assumeRootAndPidNamespace();
     List<String> wrapper = List.of("unshare", "--pid", "--fork", "--mount-proc");
     String out = ChildJvm.run(wrapper, ChildJvm.CLASS_PATH, Map.of(), "detached-as-init").out();
-    assertTrue(out.startsWith("exit=5\nzombies=[]\npid=1\n"), out);
+    assertTrue(out.startsWith(
+                   "exit=5\nfailed: InvalidDirectoryException: Error creating new process. 002: "
+                   + Spawn.strerror(2) + "\nzombies=[]\npid=1\n"),
+        out);
   }
 }
