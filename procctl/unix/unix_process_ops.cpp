@@ -401,6 +401,13 @@ void awaitChange(UnixProcessRecord* record, long long ms)
 
 } // namespace
 
+bool unix_ReadStartTime(int pid, unsigned long long* startTime)
+{
+    char state = 0;
+    int ppid = 0;
+    return readStat(pid, startTime, &state, &ppid);
+}
+
 UnixProcessRecord* unix_NewProcessRecord(void)
 {
     auto* record = static_cast<UnixProcessRecord*>(calloc(1, sizeof(UnixProcessRecord)));
@@ -636,12 +643,12 @@ void unix_doneWithProcess(UnixProcessRecord* record)
         int sysErr = 0;
         look(record, &sysErr);
         if (record->notChild == 0 && record->reaped == 0 && pidOf(record) > 0) {
-            unix_ReapLater(pidOf(record), record->pidfd);
+            unix_ReapLater(pidOf(record), record->pidfd, record->startTime);
         } else if (record->adoptable != 0 && record->reaped == 0 && isOurChild(record)) {
             // Adopted (the server is pid 1 or a subreaper), running or ended
             // and not reaped (a detached spawn whose program failed to
             // start): reaped through its pidfd once it has ended.
-            unix_ReapLater(0, record->pidfd);
+            unix_ReapLater(0, record->pidfd, 0);
         }
         unix_ReapAbandonedChildren();
         process_log("Destroying mutex for process (PID): [%s]\n", record->pid);

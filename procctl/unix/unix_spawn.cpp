@@ -205,7 +205,7 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
                 // A child held in the kernel may outlive even SIGKILL for a
                 // long while: create is bounded all the same.
                 if (!unix_KillAndReap(pid, record->pidfd, CHILD_END_WAIT_MS)) {
-                    unix_AbandonChild(&plan, pid, record->pidfd);
+                    unix_AbandonChild(&plan, pid, record->pidfd, record->startTime);
                 }
                 record->reaped = 1;
             }
