@@ -176,6 +176,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
     // The intermediate child sends the grandchild's pid over it, and waits on
     // it for the server's word that the grandchild is pinned.
     if (result == PROC_SUCCESS && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
+        *sysErr = errno;
         result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
         closeAll(fds, 2);
     }
@@ -200,7 +201,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
             *sysErr = errno;
             closeAll(fds, 2);
             closeAll(pidChannel, 2);
-            result = (*sysErr == ENOMEM || *sysErr == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
+            result = unix_CloneFailure(*sysErr);
         } else {
             closeAll(pidChannel + 1, 1);
             int grandchild = readGrandchild(pidChannel[0], timeoutMs, &record->pidfd);
@@ -232,7 +233,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
                 closeAll(fds, 2);
                 result = PROC_SYSTEM_ERR;
                 if (grandchild < 0) {
-                    unix_AbandonChild(&plan, 0, -1);
+                    unix_AbandonChild(&plan, 0, -1, 0);
                 }
             } else {
                 *sysErr = 0;
@@ -250,7 +251,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
                 // if it has not, it keeps its stack (and the dumpable flag
                 // stays cleared) until it has.
                 if (result != PROC_SUCCESS && !grandchildEnded(record, GRANDCHILD_END_WAIT_MS)) {
-                    unix_AbandonChild(&plan, 0, record->pidfd);
+                    unix_AbandonChild(&plan, 0, record->pidfd, 0);
                 }
             }
         }

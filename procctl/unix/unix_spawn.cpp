@@ -147,8 +147,13 @@ int WaitForExecOutcome(int fds[2], int* sysErr)
 // gives up on it.
 static constexpr int CHILD_END_WAIT_MS = 2000;
 
-static int forkFailure(int err)
+// The result code of a failed clone.  The pidfd it makes takes a
+// descriptor, so it fails like an open when none is left.
+int unix_CloneFailure(int err)
 {
+    if (err == EMFILE || err == ENFILE) {
+        return PROC_OUT_OF_FILE_HANDLES;
+    }
     return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
 }
 
@@ -183,7 +188,7 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
         if (pid == -1) {
             *sysErr = errno;
             process_log("FORK failed.  ERRNO: [%d]\n", *sysErr);
-            result = forkFailure(*sysErr);
+            result = unix_CloneFailure(*sysErr);
             close(fds[0]);
             close(fds[1]);
             record->state = 0;
@@ -200,7 +205,7 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
                 // A child held in the kernel may outlive even SIGKILL for a
                 // long while: create is bounded all the same.
                 if (!unix_KillAndReap(pid, record->pidfd, CHILD_END_WAIT_MS)) {
-                    unix_AbandonChild(&plan, pid, record->pidfd);
+                    unix_AbandonChild(&plan, pid, record->pidfd, record->startTime);
                 }
                 record->reaped = 1;
             }
