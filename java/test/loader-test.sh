@@ -18,15 +18,16 @@ uid=$(id -u)
 fail() { echo "FAIL: $name: $*" >&2; exit 1; }
 skip() { echo "SKIP: $name: $*"; }
 
-# run USER DIR [VAR=value...]: the demo as USER, java.io.tmpdir DIR (a fresh
-# noexec mount with NOEXEC), user.home $T/home or USERHOME; output in $T/out$RUN.
+# run USER DIR [VAR=value...]: the demo as USER (root, nobody or a uid), java.io.tmpdir DIR (a
+# fresh noexec mount with NOEXEC), user.home $T/home or USERHOME, JVM options JOPTS; output in $T/out$RUN.
 run() {
   local user=$1 dir=$2 as=() ns=()
   shift 2
-  [ "$user" = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  [ "$user" = nobody ] && user=65534
+  [ "$user" != root ] && as=(setpriv --reuid="$user" --regid="$user" --clear-groups)
   [ -n "${NOEXEC:-}" ] && ns=(unshare -m sh -c 'mount -t tmpfs -o noexec,mode=1777 tmpfs "$0" && exec "$@"' "$dir")
   : >"$T/lib${RUN:-}.log" && chmod 666 "$T/lib${RUN:-}.log"
-  (cd "$T" && "${ns[@]}" "${as[@]}" env -i PATH=/usr/bin:/bin "$@" "${java[@]}" -Duser.home="${USERHOME:-$T/home}" \
+  (cd "$T" && "${ns[@]}" "${as[@]}" env -i PATH=/usr/bin:/bin "$@" "${java[@]}" ${JOPTS:-} -Duser.home="${USERHOME:-$T/home}" \
      -Xlog:library=info:file="$T/lib${RUN:-}.log" -Djava.io.tmpdir="$dir" ${LIBPATH:+-Djava.library.path=$LIBPATH} \
      ${PROP:+-Dqor.natives.dir=$PROP} -agentpath:"$T/pkg/$(basename "$agent")" \
      -cp "${JAR:-$T/pkg/qor_java.jar}:$T/pkg/$(basename "$demo")" Demo /bin/sh -c 'exit 3') >"$T/out${RUN:-}" 2>&1 || true
@@ -96,6 +97,11 @@ done
 name="nobody, with no writable home"
 mkdir -m 1777 "$T/dn"
 [ "$uid" != 0 ] && skip "needs root to run as nobody" || { USERHOME=/nonexistent run nobody "$T/dn" && expect "$T/dn/qor-natives-65534"; }
+
+name="a uid with no entry in the user database, on a runtime of java.base alone"
+mkdir -m 1777 "$T/du"
+[ "$uid" != 0 ] && skip "needs root to run as another uid" ||
+  { USERHOME=/nonexistent JOPTS=--limit-modules=java.base run 54321 "$T/du" && expect "$T/du/qor-natives-54321"; }
 
 name="java.io.tmpdir mounted noexec"
 mkdir -m 1777 "$T/dx"

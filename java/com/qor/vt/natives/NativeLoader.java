@@ -1,5 +1,6 @@
 package com.qor.vt.natives;
 
+import static java.nio.charset.StandardCharsets.ISO_8859_1;
 import static java.nio.file.LinkOption.NOFOLLOW_LINKS;
 import static java.nio.file.attribute.PosixFilePermission.GROUP_WRITE;
 import static java.nio.file.attribute.PosixFilePermission.OTHERS_WRITE;
@@ -213,8 +214,22 @@ public final class NativeLoader {
     return lib;
   }
 
+  private static Long effectiveUid;
+
+  /**
+   * The effective uid. On Linux from /proc/self/status: the JAAS helper needs a module a runtime
+   * of java.base alone lacks, and it reports 0 for a uid without an entry in the user database.
+   */
   private static long uid() {
-    return new com.sun.security.auth.module.UnixSystem().getUid();
+    if (effectiveUid == null) {
+      try {
+        String status = new String(Files.readAllBytes(Paths.get("/proc/self/status")), ISO_8859_1);
+        effectiveUid = Long.parseLong(status.split("\nUid:\\s+")[1].split("\\s+")[1]);
+      } catch (IOException | RuntimeException notLinux) {
+        effectiveUid = new com.sun.security.auth.module.UnixSystem().getUid();
+      }
+    }
+    return effectiveUid;
   }
 
   private static String sha256(byte[] bytes) {
