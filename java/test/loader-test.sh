@@ -56,6 +56,9 @@ name="the directory named by qor.natives.dir, then by QOR_NATIVES_DIR"
 PROP=$T/named run root "$T/d1" && expect "$T/named"
 run root "$T/d1" QOR_NATIVES_DIR="$T/env-named" && expect "$T/env-named"
 
+name="an XDG_RUNTIME_DIR that names no path in a JVM without a locale is passed over"
+run root "$T/d1" XDG_RUNTIME_DIR="$T/répertoire" && expect "$T/d1/qor-natives-$uid"
+
 name="four JVMs at once"
 mkdir -m 1777 "$T/d4"
 for i in 1 2 3 4; do RUN=$i run root "$T/d4" & done

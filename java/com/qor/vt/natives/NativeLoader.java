@@ -10,6 +10,7 @@ import java.io.InputStream;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileSystems;
 import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
@@ -84,7 +85,7 @@ public final class NativeLoader {
     }
     if (bytes != null) {
       String hash = sha256(bytes);
-      for (Path dir : locations()) {
+      for (Path dir : locations(tried)) {
         try {
           System.load(extract(privateDirectory(dir), hash, file, bytes).toString());
           loaded.add(name);
@@ -115,35 +116,48 @@ public final class NativeLoader {
     return FileSystems.getDefault().supportedFileAttributeViews().contains("posix");
   }
 
-  private static List<Path> locations() {
+  private static List<Path> locations(List<String> tried) {
     List<Path> dirs = new ArrayList<>();
     String named = System.getProperty("qor.natives.dir", System.getenv("QOR_NATIVES_DIR"));
     if (named != null && !named.isEmpty()) {
-      dirs.add(Paths.get(named).toAbsolutePath());
+      add(dirs, tried, named, "", false);
       return dirs;
     }
     String tmp = System.getProperty("java.io.tmpdir");
     if (!posix()) {
-      addIfAbsolute(dirs, System.getenv("LOCALAPPDATA"), "qor-natives");
-      dirs.add(Paths.get(tmp, "qor-natives"));
+      add(dirs, tried, System.getenv("LOCALAPPDATA"), "qor-natives", true);
+      add(dirs, tried, tmp, "qor-natives", false);
       return dirs;
     }
-    addIfAbsolute(dirs, System.getenv("XDG_RUNTIME_DIR"), "qor-natives");
-    dirs.add(Paths.get(tmp, "qor-natives-" + uid()));
-    String cache = System.getenv("XDG_CACHE_HOME");
-    if (!addIfAbsolute(dirs, cache, "qor-natives")) {
-      dirs.add(Paths.get(System.getProperty("user.home"), ".cache", "qor-natives"));
+    add(dirs, tried, System.getenv("XDG_RUNTIME_DIR"), "qor-natives", true);
+    add(dirs, tried, tmp, "qor-natives-" + uid(), false);
+    // user.home is "?" for a uid without an entry in the user database.
+    if (!add(dirs, tried, System.getenv("XDG_CACHE_HOME"), "qor-natives", true)) {
+      add(dirs, tried, System.getProperty("user.home"), ".cache/qor-natives", true);
     }
     return dirs;
   }
 
-  /** Relative values of these variables are to be ignored, as if unset. */
-  private static boolean addIfAbsolute(List<Path> dirs, String base, String child) {
-    if (base == null || base.isEmpty() || !Paths.get(base).isAbsolute()) {
+  /**
+   * Adds base/child, unless base is unset, or relative when it must be absolute (then ignored as
+   * if unset), or names no path here (non-ASCII letters in a JVM without a locale: noted in tried).
+   */
+  private static boolean add(
+      List<Path> dirs, List<String> tried, String base, String child, boolean absolute) {
+    if (base == null || base.isEmpty()) {
       return false;
     }
-    dirs.add(Paths.get(base, child));
-    return true;
+    try {
+      Path dir = Paths.get(base, child);
+      if (absolute && !dir.isAbsolute()) {
+        return false;
+      }
+      dirs.add(dir.toAbsolutePath());
+      return true;
+    } catch (InvalidPathException noPathHere) {
+      tried.add(base + ": " + noPathHere);
+      return false;
+    }
   }
 
   /** Creates the directory (mode 0700) or accepts it as it is only when it is safely ours. */
@@ -204,7 +218,15 @@ public final class NativeLoader {
     if (Files.isRegularFile(lib, NOFOLLOW_LINKS) && hash.equals(sha256(Files.readAllBytes(lib)))) {
       return lib;
     }
-    Path part = Files.createTempFile(dir, "." + file, ".part");
+    // Not Files.createTempFile: its helper fails for good once java.io.tmpdir names no path.
+    Path part = dir.resolve(
+        "." + file + "." + ProcessHandle.current().pid() + "." + System.nanoTime() + ".part");
+    if (posix()) {
+      Files.createFile(
+          part, PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rw-------")));
+    } else {
+      Files.createFile(part);
+    }
     try {
       Files.write(part, bytes);
       Files.move(part, lib, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
