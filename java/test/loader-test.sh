@@ -112,6 +112,10 @@ if ! unshare -m true 2>/dev/null; then
   skip "no private mount namespace here (unshare -m is not permitted)"
 else
   NOEXEC=1 run root "$T/dx" && expect "$T/home/.cache/qor-natives"
+  name="umask 000: the missing cache directories are made private, not writable by all"
+  mkdir -m 700 "$T/home0"
+  (umask 000 && USERHOME=$T/home0 NOEXEC=1 run root "$T/dx") && expect "$T/home0/.cache/qor-natives"
+  [ "$(stat -c %a "$T/home0/.cache")" = 700 ] || fail "$T/home0/.cache is $(stat -c %a "$T/home0/.cache")"
   name="every location noexec: the error names each one and why"
   NOEXEC=1 run root "$T/dx" XDG_CACHE_HOME="$T/dx/cache"
   for want in "UnsatisfiedLinkError: cannot load the native library" "tried java.library.path: no" \

@@ -15,6 +15,7 @@ import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
@@ -51,6 +52,8 @@ import java.util.Set;
  */
 public final class NativeLoader {
   private static final Set<String> loaded = new HashSet<>();
+  private static final FileAttribute<?> OWNER_ONLY =
+      PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx------"));
 
   private NativeLoader() {}
 
@@ -173,7 +176,9 @@ public final class NativeLoader {
       }
       return dir;
     }
-    Path parent = Files.createDirectories(dir.getParent()).toRealPath();
+    // Missing directories above are made 0700 too: under umask 000 they would
+    // be writable by all, and then refused below.
+    Path parent = Files.createDirectories(dir.getParent(), OWNER_ONLY).toRealPath();
     // Whoever may rename a directory above ours can put another in its
     // place between our checks and the load: its owner, when that is another
     // user (say a user's runtime directory that a root JVM inherited), or
@@ -190,8 +195,7 @@ public final class NativeLoader {
     }
     dir = parent.resolve(dir.getFileName());
     try {
-      Files.createDirectory(
-          dir, PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx------")));
+      Files.createDirectory(dir, OWNER_ONLY);
     } catch (FileAlreadyExistsException existing) {
       // Checked below like any directory we did not just create.
     }
