@@ -81,6 +81,12 @@ head -c 1000 "$natives/libprocctl.so" >"$lib"
 run root "$T/d1" && expect "$T/d1/qor-natives-$uid"
 cmp -s "$lib" "$natives/libprocctl.so" || fail "$lib was not written again"
 
+name="the temporary file of a JVM killed while writing is removed by the next extraction"
+mkdir -m 1777 "$T/dk" && mkdir -m 700 "$T/dk/qor-natives-$uid"
+touch -d '-1 hour' "$T/dk/qor-natives-$uid/.libprocctl.so.1.1.part"
+run root "$T/dk" && expect "$T/dk/qor-natives-$uid"
+[ "$(ls -A "$T/dk/qor-natives-$uid" | wc -l)" = 4 ] || fail "left: $(ls -A "$T/dk/qor-natives-$uid")"
+
 # Hostile neighbours: a location planted with the very files the loader would
 # load is refused, and the user's cache directory is taken instead.
 for plant in "a directory of another user" "a symbolic link to a directory of ours" "a directory writable by others" \

@@ -7,6 +7,8 @@ import static java.nio.file.attribute.PosixFilePermission.OTHERS_WRITE;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.nio.file.DirectoryIteratorException;
+import java.nio.file.DirectoryStream;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileSystems;
 import java.nio.file.Files;
@@ -222,6 +224,7 @@ public final class NativeLoader {
     if (Files.isRegularFile(lib, NOFOLLOW_LINKS) && hash.equals(sha256(Files.readAllBytes(lib)))) {
       return lib;
     }
+    removeStaleParts(dir);
     // Not Files.createTempFile: its helper fails for good once java.io.tmpdir names no path.
     Path part = dir.resolve(
         "." + file + "." + ProcessHandle.current().pid() + "." + System.nanoTime() + ".part");
@@ -238,6 +241,23 @@ public final class NativeLoader {
       Files.deleteIfExists(part);
     }
     return lib;
+  }
+
+  /**
+   * Removes the temporary files that JVMs killed while writing left behind: a file is written in
+   * well under a second, so one ten minutes old is nobody's.
+   */
+  private static void removeStaleParts(Path dir) {
+    long stale = System.currentTimeMillis() - 10 * 60 * 1000;
+    try (DirectoryStream<Path> parts = Files.newDirectoryStream(dir, ".*.part")) {
+      for (Path part : parts) {
+        if (Files.getLastModifiedTime(part, NOFOLLOW_LINKS).toMillis() < stale) {
+          Files.deleteIfExists(part);
+        }
+      }
+    } catch (IOException | DirectoryIteratorException notNow) {
+      // Another JVM removed it first, or the next extraction will.
+    }
   }
 
   private static Long effectiveUid;
