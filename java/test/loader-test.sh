@@ -130,5 +130,26 @@ else
   done
   echo "ok: $name"
 fi
+name="a class loaded by a second class loader meets the JVM's refusal, not a second copy"
+cat >"$T/TwoLoaders.java" <<'EOF'
+public class TwoLoaders {
+  public static void main(String[] args) throws Exception {
+    java.net.URL[] jar = {java.nio.file.Paths.get(args[0]).toUri().toURL()};
+    for (int i = 0; i < 2; i++) {
+      try {
+        Class.forName("com.qor.vt.mr.rlm.procload.ProcLoad", true, new java.net.URLClassLoader(jar, null));
+        System.out.println("loaded");
+      } catch (UnsatisfiedLinkError refused) {
+        System.out.println(refused.getMessage());
+      }
+    }
+  }
+}
+EOF
+"${java[@]}" -Djava.io.tmpdir="$T/d1" -Duser.home="$T/home" "$T/TwoLoaders.java" "$T/pkg/qor_java.jar" >"$T/out" 2>&1 || true
+[ "$(grep -c '^loaded$' "$T/out")" = 1 ] && grep -q "qor-natives-$uid/.*already loaded in another classloader" "$T/out" ||
+  { cat "$T/out"; fail "not refused"; }
+echo "ok: $name"
+
 name="no JVM or child left behind"
 ! grep -lF "$T/pkg" /proc/[0-9]*/cmdline 2>/dev/null || fail "still running"

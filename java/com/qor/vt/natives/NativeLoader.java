@@ -74,6 +74,7 @@ public final class NativeLoader {
       loaded.add(name);
       return;
     } catch (UnsatisfiedLinkError notInstalled) {
+      refuseSecondCopy(notInstalled);
       tried.add("java.library.path: " + notInstalled.getMessage());
     }
     String file = System.mapLibraryName(name);
@@ -95,13 +96,27 @@ public final class NativeLoader {
           System.load(extract(privateDirectory(dir), hash, file, bytes).toString());
           loaded.add(name);
           return;
-        } catch (IOException | UnsatisfiedLinkError | RuntimeException failed) {
+        } catch (UnsatisfiedLinkError failed) {
+          refuseSecondCopy(failed);
+          tried.add(dir + ": " + failed);
+        } catch (IOException | RuntimeException failed) {
           tried.add(dir + ": " + failed);
         }
       }
     }
     throw new UnsatisfiedLinkError(
         "cannot load the native library " + name + "; tried " + String.join("; ", tried));
+  }
+
+  /**
+   * The JVM gives a library to one class loader only. Another class loader's load must fail as it
+   * would with System.loadLibrary, not load a second copy from the next location (or the jar's
+   * copy instead of the installed one).
+   */
+  private static void refuseSecondCopy(UnsatisfiedLinkError failed) {
+    if (String.valueOf(failed.getMessage()).contains("already loaded in another classloader")) {
+      throw failed;
+    }
   }
 
   /** The jar's folder for this JVM: linux-x86_64, windows-x86_64, windows-x86, ... */
