@@ -7,6 +7,9 @@ import static java.nio.file.attribute.PosixFilePermission.OTHERS_WRITE;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.net.JarURLConnection;
+import java.net.URL;
+import java.net.URLConnection;
 import java.nio.file.DirectoryIteratorException;
 import java.nio.file.DirectoryStream;
 import java.nio.file.FileAlreadyExistsException;
@@ -28,6 +31,8 @@ import java.util.HashSet;
 import java.util.List;
 import java.util.Locale;
 import java.util.Set;
+import java.util.jar.JarEntry;
+import java.util.zip.CRC32;
 
 /**
  * Loads the JNI libraries of the classes in this jar. An installed copy on {@code
@@ -80,14 +85,15 @@ public final class NativeLoader {
     String file = System.mapLibraryName(name);
     String entry = "natives/" + platform() + "/" + file;
     byte[] bytes = null;
-    try (InputStream in = NativeLoader.class.getResourceAsStream("/" + entry)) {
-      if (in == null) {
-        tried.add("the jar: no " + entry);
-      } else {
-        bytes = in.readAllBytes();
+    URL url = NativeLoader.class.getResource("/" + entry);
+    if (url == null) {
+      tried.add("the jar: no " + entry);
+    } else {
+      try {
+        bytes = read(url);
+      } catch (IOException unreadable) {
+        tried.add("the jar: " + entry + ": " + unreadable);
       }
-    } catch (IOException unreadable) {
-      tried.add("the jar: " + entry + ": " + unreadable);
     }
     if (bytes != null) {
       String hash = sha256(bytes);
@@ -116,6 +122,24 @@ public final class NativeLoader {
   private static void refuseSecondCopy(UnsatisfiedLinkError failed) {
     if (String.valueOf(failed.getMessage()).contains("already loaded in another classloader")) {
       throw failed;
+    }
+  }
+
+  /** The entry's bytes, whole: the jar's reader checks neither their size nor their CRC-32. */
+  private static byte[] read(URL url) throws IOException {
+    URLConnection connection = url.openConnection();
+    connection.setUseCaches(false); // the jar is closed with the stream
+    try (InputStream in = connection.getInputStream()) {
+      byte[] bytes = in.readAllBytes();
+      if (connection instanceof JarURLConnection) {
+        JarEntry recorded = ((JarURLConnection) connection).getJarEntry();
+        CRC32 crc = new CRC32();
+        crc.update(bytes);
+        if (bytes.length != recorded.getSize() || crc.getValue() != recorded.getCrc()) {
+          throw new IOException("damaged: its size or CRC-32 is not the one the jar records");
+        }
+      }
+      return bytes;
     }
   }
 
