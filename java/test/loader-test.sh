@@ -89,12 +89,13 @@ run root "$T/dk" && expect "$T/dk/qor-natives-$uid"
 
 name="a damaged entry in the jar is refused, not written out and loaded"
 cp "$jar" "$T/bad.jar" && chmod 644 "$T/bad.jar"
-at=$(($(grep -obUaF natives/linux-x86_64/libprocctl.so "$T/bad.jar" | head -1 | cut -d: -f1) + 100000))
+entry=${natives#"$T/"}/libprocctl.so
+at=$(($(grep -obUaF "$entry" "$T/bad.jar" | head -1 | cut -d: -f1) + 100000))
 printf "\\$(printf %03o $(($(od -An -tu1 -j $at -N1 "$T/bad.jar") ^ 255)))" |
   dd of="$T/bad.jar" bs=1 seek=$at conv=notrunc status=none
 mkdir -m 1777 "$T/db"
 JAR=$T/bad.jar run root "$T/db"
-grep -qF "the jar: natives/linux-x86_64/libprocctl.so: java." "$T/out" || { cat "$T/out"; fail "the damaged entry was not refused"; }
+grep -qF "the jar: $entry: java." "$T/out" || { cat "$T/out"; fail "the damaged entry was not refused"; }
 ! ls "$T"/db/qor-natives-$uid/*libprocctl.so 2>/dev/null || fail "the damaged entry was written out"
 echo "ok: $name"
 
