@@ -18,15 +18,16 @@ uid=$(id -u)
 fail() { echo "FAIL: $name: $*" >&2; exit 1; }
 skip() { echo "SKIP: $name: $*"; }
 
-# run USER DIR [VAR=value...]: the demo as USER, java.io.tmpdir DIR (a fresh
-# noexec mount with NOEXEC), user.home $T/home or USERHOME; output in $T/out$RUN.
+# run USER DIR [VAR=value...]: the demo as USER (root, nobody or a uid), java.io.tmpdir DIR (a
+# fresh noexec mount with NOEXEC), user.home $T/home or USERHOME, JVM options JOPTS; output in $T/out$RUN.
 run() {
   local user=$1 dir=$2 as=() ns=()
   shift 2
-  [ "$user" = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  [ "$user" = nobody ] && user=65534
+  [ "$user" != root ] && as=(setpriv --reuid="$user" --regid="$user" --clear-groups)
   [ -n "${NOEXEC:-}" ] && ns=(unshare -m sh -c 'mount -t tmpfs -o noexec,mode=1777 tmpfs "$0" && exec "$@"' "$dir")
   : >"$T/lib${RUN:-}.log" && chmod 666 "$T/lib${RUN:-}.log"
-  (cd "$T" && "${ns[@]}" "${as[@]}" env -i PATH=/usr/bin:/bin "$@" "${java[@]}" -Duser.home="${USERHOME:-$T/home}" \
+  (cd "$T" && "${ns[@]}" "${as[@]}" env -i PATH=/usr/bin:/bin "$@" "${java[@]}" ${JOPTS:-} -Duser.home="${USERHOME:-$T/home}" \
      -Xlog:library=info:file="$T/lib${RUN:-}.log" -Djava.io.tmpdir="$dir" ${LIBPATH:+-Djava.library.path=$LIBPATH} \
      ${PROP:+-Dqor.natives.dir=$PROP} -agentpath:"$T/pkg/$(basename "$agent")" \
      -cp "${JAR:-$T/pkg/qor_java.jar}:$T/pkg/$(basename "$demo")" Demo /bin/sh -c 'exit 3') >"$T/out${RUN:-}" 2>&1 || true
@@ -55,6 +56,9 @@ name="the directory named by qor.natives.dir, then by QOR_NATIVES_DIR"
 PROP=$T/named run root "$T/d1" && expect "$T/named"
 run root "$T/d1" QOR_NATIVES_DIR="$T/env-named" && expect "$T/env-named"
 
+name="an XDG_RUNTIME_DIR that names no path in a JVM without a locale is passed over"
+run root "$T/d1" XDG_RUNTIME_DIR="$T/répertoire" && expect "$T/d1/qor-natives-$uid"
+
 name="four JVMs at once"
 mkdir -m 1777 "$T/d4"
 for i in 1 2 3 4; do RUN=$i run root "$T/d4" & done
@@ -77,6 +81,24 @@ head -c 1000 "$natives/libprocctl.so" >"$lib"
 run root "$T/d1" && expect "$T/d1/qor-natives-$uid"
 cmp -s "$lib" "$natives/libprocctl.so" || fail "$lib was not written again"
 
+name="the temporary file of a JVM killed while writing is removed by the next extraction"
+mkdir -m 1777 "$T/dk" && mkdir -m 700 "$T/dk/qor-natives-$uid"
+touch -d '-1 hour' "$T/dk/qor-natives-$uid/.libprocctl.so.1.1.part"
+run root "$T/dk" && expect "$T/dk/qor-natives-$uid"
+[ "$(ls -A "$T/dk/qor-natives-$uid" | wc -l)" = 4 ] || fail "left: $(ls -A "$T/dk/qor-natives-$uid")"
+
+name="a damaged entry in the jar is refused, not written out and loaded"
+cp "$jar" "$T/bad.jar" && chmod 644 "$T/bad.jar"
+entry=${natives#"$T/"}/libprocctl.so
+at=$(($(grep -obUaF "$entry" "$T/bad.jar" | head -1 | cut -d: -f1) + 100000))
+printf "\\$(printf %03o $(($(od -An -tu1 -j $at -N1 "$T/bad.jar") ^ 255)))" |
+  dd of="$T/bad.jar" bs=1 seek=$at conv=notrunc status=none
+mkdir -m 1777 "$T/db"
+JAR=$T/bad.jar run root "$T/db"
+grep -qF "the jar: $entry: java." "$T/out" || { cat "$T/out"; fail "the damaged entry was not refused"; }
+! ls "$T"/db/qor-natives-$uid/*libprocctl.so 2>/dev/null || fail "the damaged entry was written out"
+echo "ok: $name"
+
 # Hostile neighbours: a location planted with the very files the loader would
 # load is refused, and the user's cache directory is taken instead.
 for plant in "a directory of another user" "a symbolic link to a directory of ours" "a directory writable by others" \
@@ -97,12 +119,21 @@ name="nobody, with no writable home"
 mkdir -m 1777 "$T/dn"
 [ "$uid" != 0 ] && skip "needs root to run as nobody" || { USERHOME=/nonexistent run nobody "$T/dn" && expect "$T/dn/qor-natives-65534"; }
 
+name="a uid with no entry in the user database, on a runtime of java.base alone"
+mkdir -m 1777 "$T/du"
+[ "$uid" != 0 ] && skip "needs root to run as another uid" ||
+  { USERHOME=/nonexistent JOPTS=--limit-modules=java.base run 54321 "$T/du" && expect "$T/du/qor-natives-54321"; }
+
 name="java.io.tmpdir mounted noexec"
 mkdir -m 1777 "$T/dx"
 if ! unshare -m true 2>/dev/null; then
   skip "no private mount namespace here (unshare -m is not permitted)"
 else
   NOEXEC=1 run root "$T/dx" && expect "$T/home/.cache/qor-natives"
+  name="umask 000: the missing cache directories are made private, not writable by all"
+  mkdir -m 700 "$T/home0"
+  (umask 000 && USERHOME=$T/home0 NOEXEC=1 run root "$T/dx") && expect "$T/home0/.cache/qor-natives"
+  [ "$(stat -c %a "$T/home0/.cache")" = 700 ] || fail "$T/home0/.cache is $(stat -c %a "$T/home0/.cache")"
   name="every location noexec: the error names each one and why"
   NOEXEC=1 run root "$T/dx" XDG_CACHE_HOME="$T/dx/cache"
   for want in "UnsatisfiedLinkError: cannot load the native library" "tried java.library.path: no" \
@@ -111,5 +142,26 @@ else
   done
   echo "ok: $name"
 fi
+name="a class loaded by a second class loader meets the JVM's refusal, not a second copy"
+cat >"$T/TwoLoaders.java" <<'EOF'
+public class TwoLoaders {
+  public static void main(String[] args) throws Exception {
+    java.net.URL[] jar = {java.nio.file.Paths.get(args[0]).toUri().toURL()};
+    for (int i = 0; i < 2; i++) {
+      try {
+        Class.forName("com.qor.vt.mr.rlm.procload.ProcLoad", true, new java.net.URLClassLoader(jar, null));
+        System.out.println("loaded");
+      } catch (UnsatisfiedLinkError refused) {
+        System.out.println(refused.getMessage());
+      }
+    }
+  }
+}
+EOF
+"${java[@]}" -Djava.io.tmpdir="$T/d1" -Duser.home="$T/home" "$T/TwoLoaders.java" "$T/pkg/qor_java.jar" >"$T/out" 2>&1 || true
+[ "$(grep -c '^loaded$' "$T/out")" = 1 ] && grep -q "qor-natives-$uid/.*already loaded in another classloader" "$T/out" ||
+  { cat "$T/out"; fail "not refused"; }
+echo "ok: $name"
+
 name="no JVM or child left behind"
 ! grep -lF "$T/pkg" /proc/[0-9]*/cmdline 2>/dev/null || fail "still running"

@@ -1,18 +1,26 @@
 package com.qor.vt.natives;
 
+import static java.nio.charset.StandardCharsets.ISO_8859_1;
 import static java.nio.file.LinkOption.NOFOLLOW_LINKS;
 import static java.nio.file.attribute.PosixFilePermission.GROUP_WRITE;
 import static java.nio.file.attribute.PosixFilePermission.OTHERS_WRITE;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.net.JarURLConnection;
+import java.net.URL;
+import java.net.URLConnection;
+import java.nio.file.DirectoryIteratorException;
+import java.nio.file.DirectoryStream;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileSystems;
 import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
@@ -23,6 +31,8 @@ import java.util.HashSet;
 import java.util.List;
 import java.util.Locale;
 import java.util.Set;
+import java.util.jar.JarEntry;
+import java.util.zip.CRC32;
 
 /**
  * Loads the JNI libraries of the classes in this jar. An installed copy on {@code
@@ -49,6 +59,8 @@ import java.util.Set;
  */
 public final class NativeLoader {
   private static final Set<String> loaded = new HashSet<>();
+  private static final FileAttribute<?> OWNER_ONLY =
+      PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx------"));
 
   private NativeLoader() {}
 
@@ -67,34 +79,68 @@ public final class NativeLoader {
       loaded.add(name);
       return;
     } catch (UnsatisfiedLinkError notInstalled) {
+      refuseSecondCopy(notInstalled);
       tried.add("java.library.path: " + notInstalled.getMessage());
     }
     String file = System.mapLibraryName(name);
     String entry = "natives/" + platform() + "/" + file;
     byte[] bytes = null;
-    try (InputStream in = NativeLoader.class.getResourceAsStream("/" + entry)) {
-      if (in == null) {
-        tried.add("the jar: no " + entry);
-      } else {
-        bytes = in.readAllBytes();
+    URL url = NativeLoader.class.getResource("/" + entry);
+    if (url == null) {
+      tried.add("the jar: no " + entry);
+    } else {
+      try {
+        bytes = read(url);
+      } catch (IOException unreadable) {
+        tried.add("the jar: " + entry + ": " + unreadable);
       }
-    } catch (IOException unreadable) {
-      tried.add("the jar: " + entry + ": " + unreadable);
     }
     if (bytes != null) {
       String hash = sha256(bytes);
-      for (Path dir : locations()) {
+      for (Path dir : locations(tried)) {
         try {
           System.load(extract(privateDirectory(dir), hash, file, bytes).toString());
           loaded.add(name);
           return;
-        } catch (IOException | UnsatisfiedLinkError | RuntimeException failed) {
+        } catch (UnsatisfiedLinkError failed) {
+          refuseSecondCopy(failed);
+          tried.add(dir + ": " + failed);
+        } catch (IOException | RuntimeException failed) {
           tried.add(dir + ": " + failed);
         }
       }
     }
     throw new UnsatisfiedLinkError(
         "cannot load the native library " + name + "; tried " + String.join("; ", tried));
+  }
+
+  /**
+   * The JVM gives a library to one class loader only. Another class loader's load must fail as it
+   * would with System.loadLibrary, not load a second copy from the next location (or the jar's
+   * copy instead of the installed one).
+   */
+  private static void refuseSecondCopy(UnsatisfiedLinkError failed) {
+    if (String.valueOf(failed.getMessage()).contains("already loaded in another classloader")) {
+      throw failed;
+    }
+  }
+
+  /** The entry's bytes, whole: the jar's reader checks neither their size nor their CRC-32. */
+  private static byte[] read(URL url) throws IOException {
+    URLConnection connection = url.openConnection();
+    connection.setUseCaches(false); // the jar is closed with the stream
+    try (InputStream in = connection.getInputStream()) {
+      byte[] bytes = in.readAllBytes();
+      if (connection instanceof JarURLConnection) {
+        JarEntry recorded = ((JarURLConnection) connection).getJarEntry();
+        CRC32 crc = new CRC32();
+        crc.update(bytes);
+        if (bytes.length != recorded.getSize() || crc.getValue() != recorded.getCrc()) {
+          throw new IOException("damaged: its size or CRC-32 is not the one the jar records");
+        }
+      }
+      return bytes;
+    }
   }
 
   /** The jar's folder for this JVM: linux-x86_64, windows-x86_64, windows-x86, ... */
@@ -114,35 +160,48 @@ public final class NativeLoader {
     return FileSystems.getDefault().supportedFileAttributeViews().contains("posix");
   }
 
-  private static List<Path> locations() {
+  private static List<Path> locations(List<String> tried) {
     List<Path> dirs = new ArrayList<>();
     String named = System.getProperty("qor.natives.dir", System.getenv("QOR_NATIVES_DIR"));
     if (named != null && !named.isEmpty()) {
-      dirs.add(Paths.get(named).toAbsolutePath());
+      add(dirs, tried, named, "", false);
       return dirs;
     }
     String tmp = System.getProperty("java.io.tmpdir");
     if (!posix()) {
-      addIfAbsolute(dirs, System.getenv("LOCALAPPDATA"), "qor-natives");
-      dirs.add(Paths.get(tmp, "qor-natives"));
+      add(dirs, tried, System.getenv("LOCALAPPDATA"), "qor-natives", true);
+      add(dirs, tried, tmp, "qor-natives", false);
       return dirs;
     }
-    addIfAbsolute(dirs, System.getenv("XDG_RUNTIME_DIR"), "qor-natives");
-    dirs.add(Paths.get(tmp, "qor-natives-" + uid()));
-    String cache = System.getenv("XDG_CACHE_HOME");
-    if (!addIfAbsolute(dirs, cache, "qor-natives")) {
-      dirs.add(Paths.get(System.getProperty("user.home"), ".cache", "qor-natives"));
+    add(dirs, tried, System.getenv("XDG_RUNTIME_DIR"), "qor-natives", true);
+    add(dirs, tried, tmp, "qor-natives-" + uid(), false);
+    // user.home is "?" for a uid without an entry in the user database.
+    if (!add(dirs, tried, System.getenv("XDG_CACHE_HOME"), "qor-natives", true)) {
+      add(dirs, tried, System.getProperty("user.home"), ".cache/qor-natives", true);
     }
     return dirs;
   }
 
-  /** Relative values of these variables are to be ignored, as if unset. */
-  private static boolean addIfAbsolute(List<Path> dirs, String base, String child) {
-    if (base == null || base.isEmpty() || !Paths.get(base).isAbsolute()) {
+  /**
+   * Adds base/child, unless base is unset, or relative when it must be absolute (then ignored as
+   * if unset), or names no path here (non-ASCII letters in a JVM without a locale: noted in tried).
+   */
+  private static boolean add(
+      List<Path> dirs, List<String> tried, String base, String child, boolean absolute) {
+    if (base == null || base.isEmpty()) {
       return false;
     }
-    dirs.add(Paths.get(base, child));
-    return true;
+    try {
+      Path dir = Paths.get(base, child);
+      if (absolute && !dir.isAbsolute()) {
+        return false;
+      }
+      dirs.add(dir.toAbsolutePath());
+      return true;
+    } catch (InvalidPathException noPathHere) {
+      tried.add(base + ": " + noPathHere);
+      return false;
+    }
   }
 
   /** Creates the directory (mode 0700) or accepts it as it is only when it is safely ours. */
@@ -158,7 +217,9 @@ public final class NativeLoader {
       }
       return dir;
     }
-    Path parent = Files.createDirectories(dir.getParent()).toRealPath();
+    // Missing directories above are made 0700 too: under umask 000 they would
+    // be writable by all, and then refused below.
+    Path parent = Files.createDirectories(dir.getParent(), OWNER_ONLY).toRealPath();
     // Whoever may rename a directory above ours can put another in its
     // place between our checks and the load: its owner, when that is another
     // user (say a user's runtime directory that a root JVM inherited), or
@@ -175,8 +236,7 @@ public final class NativeLoader {
     }
     dir = parent.resolve(dir.getFileName());
     try {
-      Files.createDirectory(
-          dir, PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx------")));
+      Files.createDirectory(dir, OWNER_ONLY);
     } catch (FileAlreadyExistsException existing) {
       // Checked below like any directory we did not just create.
     }
@@ -203,7 +263,16 @@ public final class NativeLoader {
     if (Files.isRegularFile(lib, NOFOLLOW_LINKS) && hash.equals(sha256(Files.readAllBytes(lib)))) {
       return lib;
     }
-    Path part = Files.createTempFile(dir, "." + file, ".part");
+    removeStaleParts(dir);
+    // Not Files.createTempFile: its helper fails for good once java.io.tmpdir names no path.
+    Path part = dir.resolve(
+        "." + file + "." + ProcessHandle.current().pid() + "." + System.nanoTime() + ".part");
+    if (posix()) {
+      Files.createFile(
+          part, PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rw-------")));
+    } else {
+      Files.createFile(part);
+    }
     try {
       Files.write(part, bytes);
       Files.move(part, lib, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
@@ -213,8 +282,39 @@ public final class NativeLoader {
     return lib;
   }
 
+  /**
+   * Removes the temporary files that JVMs killed while writing left behind: a file is written in
+   * well under a second, so one ten minutes old is nobody's.
+   */
+  private static void removeStaleParts(Path dir) {
+    long stale = System.currentTimeMillis() - 10 * 60 * 1000;
+    try (DirectoryStream<Path> parts = Files.newDirectoryStream(dir, ".*.part")) {
+      for (Path part : parts) {
+        if (Files.getLastModifiedTime(part, NOFOLLOW_LINKS).toMillis() < stale) {
+          Files.deleteIfExists(part);
+        }
+      }
+    } catch (IOException | DirectoryIteratorException notNow) {
+      // Another JVM removed it first, or the next extraction will.
+    }
+  }
+
+  private static Long effectiveUid;
+
+  /**
+   * The effective uid. On Linux from /proc/self/status: the JAAS helper needs a module a runtime
+   * of java.base alone lacks, and it reports 0 for a uid without an entry in the user database.
+   */
   private static long uid() {
-    return new com.sun.security.auth.module.UnixSystem().getUid();
+    if (effectiveUid == null) {
+      try {
+        String status = new String(Files.readAllBytes(Paths.get("/proc/self/status")), ISO_8859_1);
+        effectiveUid = Long.parseLong(status.split("\nUid:\\s+")[1].split("\\s+")[1]);
+      } catch (IOException | RuntimeException notLinux) {
+        effectiveUid = new com.sun.security.auth.module.UnixSystem().getUid();
+      }
+    }
+    return effectiveUid;
   }
 
   private static String sha256(byte[] bytes) {
