@@ -395,7 +395,16 @@ void openController(CgroupReader* reader, const char* prefix, const char* cgroup
         openLevels(&reader->cpu, dir, top, v1 ? "cpu.cfs_quota_us" : "cpu.max", v1 ? "cpu.cfs_period_us" : nullptr);
     } else if (strcmp(controller, "cpuacct") == 0) {
         reader->cpuacct.version = version;
-        reader->cpuacct.usage = openAt(dir, v1 ? "cpuacct.usage" : "cpu.stat");
+        // The usage counter of a v1 hierarchy's own root (the only group
+        // with cgroup.sane_behavior) counts the whole machine, not a
+        // container: a process limited only by its affinity mask, or by a
+        // quota in a cpu hierarchy mounted apart, would read the machine's
+        // CPU over its own allowance.
+        int rootMark = v1 ? openAt(dir, "cgroup.sane_behavior") : -1;
+        if (rootMark < 0) {
+            reader->cpuacct.usage = openAt(dir, v1 ? "cpuacct.usage" : "cpu.stat");
+        }
+        closeFd(&rootMark);
     } else if (strcmp(controller, "cpuset") == 0) {
         reader->cpuset = openAt(dir, v1 ? "cpuset.cpus" : "cpuset.cpus.effective");
     } else {
