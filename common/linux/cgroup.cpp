@@ -395,7 +395,17 @@ void openController(CgroupReader* reader, const char* prefix, const char* cgroup
         openLevels(&reader->cpu, dir, top, v1 ? "cpu.cfs_quota_us" : "cpu.max", v1 ? "cpu.cfs_period_us" : nullptr);
     } else if (strcmp(controller, "cpuacct") == 0) {
         reader->cpuacct.version = version;
-        reader->cpuacct.usage = openAt(dir, v1 ? "cpuacct.usage" : "cpu.stat");
+        // The usage counter of a hierarchy's own root counts the whole
+        // machine, not a container: a process limited only by its affinity
+        // mask, or by a quota in a cpu hierarchy mounted apart, would read
+        // the machine's CPU over its own allowance. A v1 root is the only
+        // group with cgroup.sane_behavior, a v2 root the only one without
+        // cgroup.type (which every kernel whose cpu.stat counts usage has).
+        int mark = openAt(dir, v1 ? "cgroup.sane_behavior" : "cgroup.type");
+        if (v1 ? mark < 0 : mark >= 0) {
+            reader->cpuacct.usage = openAt(dir, v1 ? "cpuacct.usage" : "cpu.stat");
+        }
+        closeFd(&mark);
     } else if (strcmp(controller, "cpuset") == 0) {
         reader->cpuset = openAt(dir, v1 ? "cpuset.cpus" : "cpuset.cpus.effective");
     } else {

@@ -5,19 +5,24 @@ void containerCpuAdvance(ContainerCpuClock* clock, int64_t usageNanos, int64_t n
 {
     if (!clock->started) {
         // The counters start from the group's usage so far; only differences count.
-        *clock = ContainerCpuClock{true, usageNanos, nowNanos, static_cast<uint64_t>(usageNanos), 0};
+        *clock = ContainerCpuClock{
+            true, usageNanos, nowNanos, static_cast<uint64_t>(usageNanos), 0, static_cast<double>(usageNanos)};
         return;
     }
-    // A counter that went back (another group after a move) grew by nothing.
-    uint64_t used = usageNanos > clock->lastUsage ? static_cast<uint64_t>(usageNanos - clock->lastUsage) : 0;
-    double elapsed = nowNanos > clock->lastTime ? static_cast<double>(nowNanos - clock->lastTime) : 0.0;
-    double capacity = allowance > 0.0 ? elapsed * allowance : 0.0;
-    clock->busyNanos += used;
-    if (capacity > static_cast<double>(used)) {
-        clock->idleNanos += static_cast<uint64_t>(capacity - static_cast<double>(used));
+    // A counter that went back (a reading that lost a race with a later one)
+    // grew by nothing, and the later reading stays the reference.
+    if (usageNanos > clock->lastUsage) {
+        clock->busyNanos += static_cast<uint64_t>(usageNanos - clock->lastUsage);
+        clock->lastUsage = usageNanos;
     }
-    clock->lastUsage = usageNanos;
-    clock->lastTime = nowNanos;
+    if (nowNanos > clock->lastTime) {
+        clock->capacityNanos += allowance > 0.0 ? static_cast<double>(nowNanos - clock->lastTime) * allowance : 0.0;
+        clock->lastTime = nowNanos;
+    }
+    double idle = clock->capacityNanos - static_cast<double>(clock->busyNanos);
+    if (idle > static_cast<double>(clock->idleNanos)) {
+        clock->idleNanos = static_cast<uint64_t>(idle);
+    }
 }
 
 void containerMemory(const CgroupFigures& figures, uint64_t* totalKb, uint64_t* freeKb)

@@ -14,13 +14,17 @@ constexpr uint64_t CONTAINER_NANOS_PER_TICK = 10000000;
 // Busy and idle time of a container, in nanoseconds: busy grows with its CPU
 // usage counter, idle by what that growth left of the allowance over the
 // elapsed time. busy / (busy + idle) over any interval is then the usage
-// over elapsed × allowance, at most all of it.
+// over elapsed × allowance, at most all of it. A quota is spent in bursts
+// (all processors for part of a period, then none), so a short interval may
+// use more than its share: the excess is carried over against the idle time
+// of the next ones instead of being dropped.
 struct ContainerCpuClock {
     bool started;
     int64_t lastUsage;
     int64_t lastTime;
     uint64_t busyNanos;
     uint64_t idleNanos;
+    double capacityNanos; // busy at the start plus elapsed × allowance since
 };
 
 // Moves the clock to usageNanos at nowNanos (a monotonic clock), with

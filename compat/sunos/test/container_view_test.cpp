@@ -15,12 +15,14 @@ TEST(ContainerView, BusyShareIsUsageOverElapsedTimesAllowanceAtMostAll)
         int64_t used; // usage growth over one second
         double allowance;
         double share;
+        int64_t burst; // the growth all within this much of the second (0: spread), sampled at its end
     };
     const Case cases[] = {
-        {"all of half a processor", SECOND / 2, 0.5, 1.0},
-        {"a quarter of two processors", SECOND / 2, 2.0, 0.25},
-        {"a burst past the quota", SECOND, 0.5, 1.0},
-        {"a counter that went back", -SECOND, 1.0, 0.0},
+        {"all of half a processor", SECOND / 2, 0.5, 1.0, 0},
+        {"a quarter of two processors", SECOND / 2, 2.0, 0.25, 0},
+        {"a burst past the quota", SECOND, 0.5, 1.0, 0},
+        {"a counter that went back", -SECOND, 1.0, 0.0, 0},
+        {"all of the quota spent in a burst, then throttled", SECOND / 2, 0.5, 1.0, SECOND / 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -28,6 +30,9 @@ TEST(ContainerView, BusyShareIsUsageOverElapsedTimesAllowanceAtMostAll)
         containerCpuAdvance(&clock, 5 * SECOND, 100 * SECOND, c.allowance);
         uint64_t busy = clock.busyNanos;
         uint64_t idle = clock.idleNanos;
+        if (c.burst > 0) {
+            containerCpuAdvance(&clock, 5 * SECOND + c.used, 100 * SECOND + c.burst, c.allowance);
+        }
         containerCpuAdvance(&clock, 5 * SECOND + c.used, 101 * SECOND, c.allowance);
         double grewBusy = static_cast<double>(clock.busyNanos - busy);
         double grewIdle = static_cast<double>(clock.idleNanos - idle);
