@@ -28,16 +28,10 @@ int unix_spawnProcess(UnixProcessRecord* record, int detached, int* sysErr)
     int result;
     if (detached != 0) {
         process_log("Calling unix_CreateDetachedProcess.\n");
-        result = unix_CreateDetachedProcess(record->executable, record->arguments, record->environment,
-                                            record->workingDirectory, record->priority, record->stdHandleFiles,
-                                            record->fileCreationMask, record->group, record->user, record->processGroup,
-                                            record, sysErr);
+        result = unix_SpawnDetached(&record->spawn, record, sysErr);
     } else {
         process_log("Calling unix_CreateProcess.\n");
-        result =
-            unix_CreateProcess(record->executable, record->arguments, record->environment, record->workingDirectory,
-                               record->priority, record->stdHandleFiles, record->fileCreationMask, record->group,
-                               record->user, record->processGroup, record, sysErr);
+        result = unix_SpawnChild(&record->spawn, record, sysErr);
     }
     process_log("Result from spawn was: [%d].\n", result);
     process_log_exit("unix_spawnProcess()");
@@ -155,17 +149,14 @@ static int readGrandchild(int fd, int timeoutMs, int* pidfd)
     return grandchild;
 }
 
-int unix_CreateDetachedProcess(const char* executable, char** arguments, char** environment,
-                               const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
-                               const char* group, const char* user, int processGroup, UnixProcessRecord* record,
-                               int* sysErr)
+int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_CreateDetachedProcess()");
     int result = PROC_SUCCESS;
     int fds[2] = {-1, -1};
     int pidChannel[2] = {-1, -1};
     SpawnPlan plan{};
-    char** vector = GenerateCmdLine(arguments, executable);
+    char** vector = GenerateCmdLine(request->arguments, request->executable);
     if (vector == nullptr) {
         *sysErr = errno;
         result = PROC_SYSTEM_ERR;
@@ -180,8 +171,7 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
         closeAll(fds, 2);
     }
     if (result == PROC_SUCCESS) {
-        result = unix_PrepareSpawnPlan(&plan, executable, vector, environment, workingDirectory, priority,
-                                       stdHandleFiles, mask, group, user, processGroup, 1, sysErr);
+        result = unix_PrepareSpawnPlan(&plan, request, vector, 1, sysErr);
         if (result != PROC_SUCCESS) {
             closeAll(fds, 2);
             closeAll(pidChannel, 2);
@@ -260,4 +250,14 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
     FreeCmdLine(vector);
     process_log_exit("unix_CreateDetachedProcess()");
     return result;
+}
+
+int unix_CreateDetachedProcess(const char* executable, char** arguments, char** environment,
+                               const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
+                               const char* group, const char* user, int processGroup, UnixProcessRecord* record,
+                               int* sysErr)
+{
+    UnixSpawnRequest request{executable, arguments, environment, workingDirectory, priority, stdHandleFiles,
+                             mask,       group,     user,        processGroup,     nullptr};
+    return unix_SpawnDetached(&request, record, sysErr);
 }

@@ -95,10 +95,11 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         result = PROC_OUT_OF_MEMORY;
     } else {
         CreateString failure{PROC_SUCCESS, 0};
-        record->executable = createString(env, executable, PROC_INVALID_EXECUTABLE, &failure);
-        record->workingDirectory = createString(env, workingDirectory, PROC_INVALID_DIRECTORY, &failure);
-        record->group = createString(env, group, PROC_INVALID_GROUP, &failure);
-        record->user = createString(env, user, PROC_INVALID_USERNAME, &failure);
+        UnixSpawnRequest* spawn = &record->spawn;
+        spawn->executable = createString(env, executable, PROC_INVALID_EXECUTABLE, &failure);
+        spawn->workingDirectory = createString(env, workingDirectory, PROC_INVALID_DIRECTORY, &failure);
+        spawn->group = createString(env, group, PROC_INVALID_GROUP, &failure);
+        spawn->user = createString(env, user, PROC_INVALID_USERNAME, &failure);
         // The three standard-handle entries keep their slots (a null entry
         // means "no file" for that stream only), so they are converted one by
         // one; a shorter Java array leaves the missing ones null.
@@ -116,24 +117,24 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         // a NUL is refused.
         int err = 0;
         if (failure.code == PROC_SUCCESS && arguments != nullptr &&
-            (record->arguments = process_NewNativeStringArray(env, arguments, &err)) == nullptr) {
+            (spawn->arguments = process_NewNativeStringArray(env, arguments, &err)) == nullptr) {
             failure = {err == ENOMEM ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR, err == ENOMEM ? 0 : err};
         }
         if (failure.code == PROC_SUCCESS && environment != nullptr &&
-            (record->environment = process_NewNativeStringArray(env, environment, &err)) == nullptr) {
+            (spawn->environment = process_NewNativeStringArray(env, environment, &err)) == nullptr) {
             failure = {err == ENOMEM ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR, err == ENOMEM ? 0 : err};
         }
         // The extra text is kept but not used; it is cut like any text.
         if (extra != nullptr && failure.code == PROC_SUCCESS) {
             char buffer[CREATE_STRING_SIZE];
             process_GetNativeStringFromJString(env, buffer, extra, sizeof(buffer));
-            if ((record->extraText = strdup(buffer)) == nullptr) {
+            if ((spawn->extraText = strdup(buffer)) == nullptr) {
                 failure.code = PROC_OUT_OF_MEMORY;
             }
         }
-        record->priority = priority;
-        record->fileCreationMask = umask;
-        record->processGroup = processGroup;
+        spawn->priority = priority;
+        spawn->fileCreationMask = umask;
+        spawn->processGroup = processGroup;
         strcpy(record->pid, "0");
         record->state = 1;
         if (failure.code == PROC_SUCCESS && env->ExceptionCheck()) {
@@ -143,9 +144,9 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
             result = static_cast<int>(failure.code);
             sysErr = failure.sysErr;
         } else {
-            record->stdHandleFiles = haveFiles ? files : nullptr;
+            spawn->stdHandleFiles = haveFiles ? files : nullptr;
             result = unix_spawnProcess(record, detached == JNI_TRUE ? 1 : 0, &sysErr);
-            record->stdHandleFiles = nullptr;
+            spawn->stdHandleFiles = nullptr;
         }
         for (char* file : files) {
             free(file);

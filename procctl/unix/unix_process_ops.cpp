@@ -599,12 +599,13 @@ void unix_DeallocateProcessSpawnData(UnixProcessRecord* record)
     process_log_entry("unix_DeallocateProcessSpawnData()");
     if (record != nullptr) {
         // Each field is set to null once released, so a second call does nothing.
-        for (char** field :
-             {&record->executable, &record->workingDirectory, &record->user, &record->group, &record->extraText}) {
-            free(*field);
+        UnixSpawnRequest* spawn = &record->spawn;
+        for (const char** field :
+             {&spawn->executable, &spawn->workingDirectory, &spawn->user, &spawn->group, &spawn->extraText}) {
+            free(const_cast<char*>(*field));
             *field = nullptr;
         }
-        for (char*** array : {&record->arguments, &record->environment, &record->stdHandleFiles}) {
+        for (char*** array : {&spawn->arguments, &spawn->environment, &spawn->stdHandleFiles}) {
             ReleaseCStrArray(*array);
             *array = nullptr;
         }

@@ -152,13 +152,11 @@ static int forkFailure(int err)
     return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
 }
 
-int unix_CreateProcess(const char* executable, char** arguments, char** environment, const char* workingDirectory,
-                       int priority, char** stdHandleFiles, int mask, const char* group, const char* user,
-                       int processGroup, UnixProcessRecord* record, int* sysErr)
+int unix_SpawnChild(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_CreateProcess()");
     int result = PROC_SUCCESS;
-    char** vector = GenerateCmdLine(arguments, executable);
+    char** vector = GenerateCmdLine(request->arguments, request->executable);
     int fds[2] = {-1, -1};
     SpawnPlan plan{};
     if (vector == nullptr) {
@@ -169,8 +167,7 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
         result = InitializePipe(fds, sysErr);
     }
     if (result == PROC_SUCCESS) {
-        result = unix_PrepareSpawnPlan(&plan, executable, vector, environment, workingDirectory, priority,
-                                       stdHandleFiles, mask, group, user, processGroup, 0, sysErr);
+        result = unix_PrepareSpawnPlan(&plan, request, vector, 0, sysErr);
         if (result != PROC_SUCCESS) {
             close(fds[0]);
             close(fds[1]);
@@ -212,4 +209,13 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
     FreeCmdLine(vector);
     process_log_exit("unix_CreateProcess()");
     return result;
+}
+
+int unix_CreateProcess(const char* executable, char** arguments, char** environment, const char* workingDirectory,
+                       int priority, char** stdHandleFiles, int mask, const char* group, const char* user,
+                       int processGroup, UnixProcessRecord* record, int* sysErr)
+{
+    UnixSpawnRequest request{executable, arguments, environment, workingDirectory, priority, stdHandleFiles,
+                             mask,       group,     user,        processGroup,     nullptr};
+    return unix_SpawnChild(&request, record, sysErr);
 }

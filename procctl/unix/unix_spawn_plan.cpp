@@ -519,21 +519,19 @@ bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int chan
 
 } // namespace
 
-int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
-                          const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
-                          const char* group, const char* user, int processGroup, int detached, int* sysErr)
+int unix_PrepareSpawnPlan(SpawnPlan* plan, const UnixSpawnRequest* request, char** argv, int detached, int* sysErr)
 {
     unix_ReapAbandonedChildren();
     memset(plan, 0, sizeof(*plan));
     ChildPlan* child = &plan->child;
-    child->executable = executable;
+    child->executable = request->executable;
     child->argv = argv;
-    child->directory = workingDirectory;
-    child->priority = priority;
-    child->mask = mask;
-    child->group = group;
-    child->user = user;
-    child->processGroup = processGroup;
+    child->directory = request->workingDirectory;
+    child->priority = request->priority;
+    child->mask = request->fileCreationMask;
+    child->group = request->group;
+    child->user = request->user;
+    child->processGroup = request->processGroup;
     child->detached = detached;
     child->outcomeFd = -1;
     child->outcomeReadFd = -1;
@@ -542,27 +540,27 @@ int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, 
     child->threadTag = process_log_thread_id();
     long openMax = sysconf(_SC_OPEN_MAX);
     child->openMax = openMax > 0 && openMax < 1048576 ? static_cast<int>(openMax) : 1048576;
-    if (stdHandleFiles != nullptr) {
+    if (request->stdHandleFiles != nullptr) {
         // Input, output and error, each a name or null.
         child->haveFiles = 1;
         for (int i = 0; i < 3; i++) {
-            child->files[i] = stdHandleFiles[i];
+            child->files[i] = request->stdHandleFiles[i];
         }
     }
-    if (group != nullptr || user != nullptr) {
+    if (child->group != nullptr || child->user != nullptr) {
         beginCredentialChange(plan);
     }
-    if (group != nullptr) {
+    if (child->group != nullptr) {
         lookUpGroup(child);
     }
-    if (user != nullptr) {
+    if (child->user != nullptr) {
         lookUpUser(child);
         child->forceGroup = getenv("__JNI_PROCESS_DISABLE_FORCEGROUP") == nullptr ? 1 : 0;
     }
 
-    int result = buildEnvironment(plan, environment, sysErr);
+    int result = buildEnvironment(plan, request->environment, sysErr);
     if (result == PROC_SUCCESS) {
-        result = buildExecPaths(plan, executable, sysErr);
+        result = buildExecPaths(plan, request->executable, sysErr);
     }
     if (result == PROC_SUCCESS) {
         result = buildShellArgv(plan, argv, sysErr);

@@ -19,10 +19,12 @@ struct SpawnPlan {
     int changesCredentials; // counted among the spawns that change user or group
 };
 
-// Fills the plan.  0, or 13 with sysErr when memory runs out.
-int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
-                          const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
-                          const char* group, const char* user, int processGroup, int detached, int* sysErr);
+struct UnixSpawnRequest;
+
+// Fills the plan for the request, with argv as the program's argument
+// vector (slot 0 the executable).  0, or 13 with sysErr when memory runs
+// out.
+int unix_PrepareSpawnPlan(SpawnPlan* plan, const UnixSpawnRequest* request, char** argv, int detached, int* sysErr);
 // Releases what the plan holds.  Only once the child has exec'd or ended:
 // until then it runs on the plan's stack and data, in the server's memory.
 void unix_ReleaseSpawnPlan(SpawnPlan* plan);
