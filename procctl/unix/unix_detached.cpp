@@ -1,5 +1,5 @@
 // Detached spawns: the program starts as a grandchild that init adopts, so
-// the server never reaps it; and the choice between the two kinds of spawn.
+// the server never reaps it.
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
 #include "procctl/unix/unix_process.h"
@@ -17,26 +17,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-int unix_spawnProcess(UnixProcessRecord* record, int detached, int* sysErr)
-{
-    process_log_entry("unix_spawnProcess()");
-    if (atoi(record->pid) != 0) {
-        process_log_exit("unix_spawnProcess()");
-        return PROC_SUCCESS;
-    }
-    int result;
-    if (detached != 0) {
-        process_log("Calling unix_CreateDetachedProcess.\n");
-        result = unix_SpawnDetached(&record->spawn, record, sysErr);
-    } else {
-        process_log("Calling unix_CreateProcess.\n");
-        result = unix_SpawnChild(&record->spawn, record, sysErr);
-    }
-    process_log("Result from spawn was: [%d].\n", result);
-    process_log_exit("unix_spawnProcess()");
-    return result;
-}
 
 static void closeAll(int* fds, int n)
 {

@@ -1,5 +1,6 @@
 // Starting a program as a child of the server: the argument vector, the
-// exec-outcome pipe and the wait for the child's exec or its report.
+// exec-outcome pipe and the wait for the child's exec or its report; and the
+// choice between that and a detached spawn.
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
 #include "procctl/unix/unix_process.h"
@@ -218,4 +219,24 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
     UnixSpawnRequest request{executable, arguments, environment, workingDirectory, priority, stdHandleFiles,
                              mask,       group,     user,        processGroup,     nullptr};
     return unix_SpawnChild(&request, record, sysErr);
+}
+
+int unix_spawnProcess(UnixProcessRecord* record, int detached, int* sysErr)
+{
+    process_log_entry("unix_spawnProcess()");
+    if (atoi(record->pid) != 0) {
+        process_log_exit("unix_spawnProcess()");
+        return PROC_SUCCESS;
+    }
+    int result;
+    if (detached != 0) {
+        process_log("Calling unix_CreateDetachedProcess.\n");
+        result = unix_SpawnDetached(&record->spawn, record, sysErr);
+    } else {
+        process_log("Calling unix_CreateProcess.\n");
+        result = unix_SpawnChild(&record->spawn, record, sysErr);
+    }
+    process_log("Result from spawn was: [%d].\n", result);
+    process_log_exit("unix_spawnProcess()");
+    return result;
 }
