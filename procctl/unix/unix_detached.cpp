@@ -18,16 +18,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static void closeAll(int* fds, int n)
-{
-    for (int i = 0; i < n; i++) {
-        if (fds[i] != -1) {
-            close(fds[i]);
-            fds[i] = -1;
-        }
-    }
-}
-
 // Milliseconds a failed spawn waits for its grandchild to end, after the
 // report or the kill, before it gives up on it.
 static constexpr int GRANDCHILD_END_WAIT_MS = 2000;
@@ -132,47 +122,22 @@ static int readGrandchild(int fd, int timeoutMs, int* pidfd)
 int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_CreateDetachedProcess()");
-    int result = PROC_SUCCESS;
     int fds[2] = {-1, -1};
     int pidChannel[2] = {-1, -1};
     SpawnPlan plan{};
-    char** vector = GenerateCmdLine(request->arguments, request->executable);
-    if (vector == nullptr) {
-        *sysErr = errno;
-        result = PROC_SYSTEM_ERR;
-    } else {
-        *sysErr = 0;
-        result = InitializePipe(fds, sysErr);
-    }
-    // The intermediate child sends the grandchild's pid over it, and waits on
-    // it for the server's word that the grandchild is pinned.
-    if (result == PROC_SUCCESS && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
-        result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
-        closeAll(fds, 2);
-    }
+    int result = unix_BeginSpawn(&plan, request, fds, pidChannel, sysErr);
     if (result == PROC_SUCCESS) {
-        result = unix_PrepareSpawnPlan(&plan, request, vector, 1, sysErr);
-        if (result != PROC_SUCCESS) {
-            closeAll(fds, 2);
-            closeAll(pidChannel, 2);
-        }
-    }
-    if (result == PROC_SUCCESS) {
-        plan.child.outcomeFd = fds[1];
-        plan.child.outcomeReadFd = fds[0];
-        plan.child.pidPipe[0] = pidChannel[0];
-        plan.child.pidPipe[1] = pidChannel[1];
         plan.child.withPidfd = unix_PidfdsAvailable();
         int timeoutMs = unix_getStartProcessTimeout() * 1000;
         int childPidfd = -1;
         int child = unix_CloneChild(&plan, unix_intermediateMain, &childPidfd);
         if (child == -1) {
             *sysErr = errno;
-            closeAll(fds, 2);
-            closeAll(pidChannel, 2);
-            result = (*sysErr == ENOMEM || *sysErr == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
+            unix_CloseDescriptors(fds, 2);
+            unix_CloseDescriptors(pidChannel, 2);
+            result = unix_CloneFailure(*sysErr);
         } else {
-            closeAll(pidChannel + 1, 1);
+            unix_CloseDescriptors(pidChannel + 1, 1);
             int grandchild = readGrandchild(pidChannel[0], timeoutMs, &record->pidfd);
             if (grandchild > 0) {
                 // The pidfd came from the clone itself; without one, the
@@ -191,15 +156,15 @@ int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* recor
             char pinned = 1;
             while (send(pidChannel[0], &pinned, 1, MSG_NOSIGNAL) == -1 && errno == EINTR) {
             }
-            closeAll(pidChannel, 1);
+            unix_CloseDescriptors(pidChannel, 1);
             unix_AwaitChild(child, childPidfd);
-            closeAll(&childPidfd, 1);
+            unix_CloseDescriptors(&childPidfd, 1);
             if (grandchild <= 0) {
                 // No pid came: no pid is recorded (0 would name the server's
                 // own process group).  An intermediate child that did not
                 // answer may have started a program all the same, which may
                 // still be running on the plan's stack.
-                closeAll(fds, 2);
+                unix_CloseDescriptors(fds, 2);
                 result = PROC_SYSTEM_ERR;
                 if (grandchild < 0) {
                     unix_AbandonChild(&plan, 0, -1);
@@ -227,7 +192,6 @@ int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* recor
         record->state = result == PROC_SUCCESS ? 1 : 0;
     }
     unix_ReleaseSpawnPlan(&plan);
-    FreeCmdLine(vector);
     process_log_exit("unix_CreateDetachedProcess()");
     return result;
 }

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 int unix_startTimeoutOverride = 0;
@@ -148,42 +149,72 @@ int WaitForExecOutcome(int fds[2], int* sysErr)
 // gives up on it.
 static constexpr int CHILD_END_WAIT_MS = 2000;
 
-static int forkFailure(int err)
+int unix_CloneFailure(int err)
 {
     return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
+}
+
+void unix_CloseDescriptors(int* fds, int n)
+{
+    for (int i = 0; i < n; i++) {
+        if (fds[i] != -1) {
+            close(fds[i]);
+            fds[i] = -1;
+        }
+    }
+}
+
+int unix_BeginSpawn(SpawnPlan* plan, const UnixSpawnRequest* request, int outcome[2], int pidChannel[2], int* sysErr)
+{
+    char** vector = GenerateCmdLine(request->arguments, request->executable);
+    if (vector == nullptr) {
+        *sysErr = errno;
+        return PROC_SYSTEM_ERR;
+    }
+    *sysErr = 0;
+    int result = InitializePipe(outcome, sysErr);
+    // The intermediate child sends the grandchild's pid over it, and waits on
+    // it for the server's word that the grandchild is pinned.
+    if (result == PROC_SUCCESS && pidChannel != nullptr &&
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
+        result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
+        unix_CloseDescriptors(outcome, 2);
+    }
+    if (result == PROC_SUCCESS) {
+        result = unix_PrepareSpawnPlan(plan, request, vector, pidChannel != nullptr ? 1 : 0, sysErr);
+        if (result != PROC_SUCCESS) {
+            unix_CloseDescriptors(outcome, 2);
+            if (pidChannel != nullptr) {
+                unix_CloseDescriptors(pidChannel, 2);
+            }
+        }
+    }
+    plan->commandLine = vector;
+    if (result == PROC_SUCCESS) {
+        plan->child.outcomeFd = outcome[1];
+        if (pidChannel != nullptr) {
+            plan->child.outcomeReadFd = outcome[0];
+            plan->child.pidPipe[0] = pidChannel[0];
+            plan->child.pidPipe[1] = pidChannel[1];
+        }
+    }
+    return result;
 }
 
 int unix_SpawnChild(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_CreateProcess()");
-    int result = PROC_SUCCESS;
-    char** vector = GenerateCmdLine(request->arguments, request->executable);
     int fds[2] = {-1, -1};
     SpawnPlan plan{};
-    if (vector == nullptr) {
-        *sysErr = errno;
-        result = PROC_SYSTEM_ERR;
-    } else {
-        *sysErr = 0;
-        result = InitializePipe(fds, sysErr);
-    }
+    int result = unix_BeginSpawn(&plan, request, fds, nullptr, sysErr);
     if (result == PROC_SUCCESS) {
-        result = unix_PrepareSpawnPlan(&plan, request, vector, 0, sysErr);
-        if (result != PROC_SUCCESS) {
-            close(fds[0]);
-            close(fds[1]);
-        }
-    }
-    if (result == PROC_SUCCESS) {
-        plan.child.outcomeFd = fds[1];
         int pid = unix_CloneChild(&plan, unix_childMain, &record->pidfd);
         snprintf(record->pid, sizeof(record->pid), "%d", pid);
         if (pid == -1) {
             *sysErr = errno;
             process_log("FORK failed.  ERRNO: [%d]\n", *sysErr);
-            result = forkFailure(*sysErr);
-            close(fds[0]);
-            close(fds[1]);
+            result = unix_CloneFailure(*sysErr);
+            unix_CloseDescriptors(fds, 2);
             record->state = 0;
         } else {
             // Pinned at once: without a pidfd the start time is all there
@@ -207,7 +238,6 @@ int unix_SpawnChild(const UnixSpawnRequest* request, UnixProcessRecord* record, 
     }
     // The child has exec'd or ended: nothing of the plan is in use any more.
     unix_ReleaseSpawnPlan(&plan);
-    FreeCmdLine(vector);
     process_log_exit("unix_CreateProcess()");
     return result;
 }

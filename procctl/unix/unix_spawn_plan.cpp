@@ -612,6 +612,7 @@ void unix_ReleaseSpawnPlan(SpawnPlan* plan)
         free(plan->execPaths);
     }
     free(plan->shellArgv);
+    FreeCmdLine(plan->commandLine);
     if (plan->stacks != nullptr) {
         munmap(plan->stacks, plan->stacksSize);
     }

@@ -17,9 +17,23 @@ struct SpawnPlan {
     void* stacks;          // one mapping for the child's (and grandchild's) stack
     size_t stacksSize;
     int changesCredentials; // counted among the spawns that change user or group
+    char** commandLine;     // the argument vector (GenerateCmdLine) that unix_BeginSpawn made, or null
 };
 
 struct UnixSpawnRequest;
+
+// What both kinds of spawn do before the clone (unix_spawn.cpp), in this
+// order: the argument vector, the exec-outcome pipe into outcome, the pid
+// channel into pidChannel for a detached spawn (null for a plain one), and
+// the plan, which holds the vector from then on and gets the descriptors.
+// The plan must be zeroed.  On a failure the descriptors made are closed
+// again and the result code is returned with sysErr; the plan is released
+// with unix_ReleaseSpawnPlan either way.
+int unix_BeginSpawn(SpawnPlan* plan, const UnixSpawnRequest* request, int outcome[2], int pidChannel[2], int* sysErr);
+// Closes the n descriptors that are not -1 and sets them to -1.
+void unix_CloseDescriptors(int* fds, int n);
+// The result code of a failed unix_CloneChild, from its errno.
+int unix_CloneFailure(int err);
 
 // Fills the plan for the request, with argv as the program's argument
 // vector (slot 0 the executable).  0, or 13 with sysErr when memory runs
