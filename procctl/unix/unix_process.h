@@ -81,6 +81,14 @@ extern int unix_kernelFeatureOverride;
 int unix_SpawnChild(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr);
 int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr);
 
+// The waiter count of a record: a wait of the entry points enters before it
+// waits and leaves after, and an exit-code query awaits the waiters (in
+// 2-second looks), so that a wait that is reaping the process writes the
+// code first.
+void unix_EnterWait(UnixProcessRecord* record);
+void unix_LeaveWait(UnixProcessRecord* record);
+void unix_AwaitWaiters(UnixProcessRecord* record);
+
 extern "C" {
 
 // Spawn (child of the server).

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <unistd.h>
 
 // Size of the buffers for strings given to create.
@@ -277,30 +276,6 @@ JNIEXPORT jstring JNICALL Java_com_qor_vt_process_UnixProcessGlue_id(JNIEnv* env
     return env->NewStringUTF(utf8);
 }
 
-// Counts the calling thread as a waiter on the record for its lifetime.
-class Waiter {
-  public:
-    explicit Waiter(UnixProcessRecord* record) : record_(record)
-    {
-        pthread_mutex_lock(&record_->waiterLock);
-        record_->waiterCount++;
-        pthread_mutex_unlock(&record_->waiterLock);
-    }
-    ~Waiter()
-    {
-        pthread_mutex_lock(&record_->waiterLock);
-        if (--record_->waiterCount == 0) {
-            pthread_cond_broadcast(&record_->waitersDone);
-        }
-        pthread_mutex_unlock(&record_->waiterLock);
-    }
-    Waiter(const Waiter&) = delete;
-    Waiter& operator=(const Waiter&) = delete;
-
-  private:
-    UnixProcessRecord* record_;
-};
-
 static void finishWait(JNIEnv* env, UnixProcessRecord* record, int result, int sysErr)
 {
     if (result != PROC_SUCCESS) {
@@ -325,11 +300,9 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
     }
     if (record->state != 0) {
         int sysErr = 0;
-        int result;
-        {
-            Waiter waiter(record);
-            result = unix_WaitForProcessTermination(record, &sysErr);
-        }
+        unix_EnterWait(record);
+        int result = unix_WaitForProcessTermination(record, &sysErr);
+        unix_LeaveWait(record);
         finishWait(env, record, result, sysErr);
     }
 }
@@ -350,11 +323,9 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
     }
     if (record->state != 0) {
         int sysErr = 0;
-        int result;
-        {
-            Waiter waiter(record);
-            result = unix_WaitForProcessTerminationWithTimeout(record, seconds, &sysErr);
-        }
+        unix_EnterWait(record);
+        int result = unix_WaitForProcessTerminationWithTimeout(record, seconds, &sysErr);
+        unix_LeaveWait(record);
         finishWait(env, record, result, sysErr);
     }
 }
@@ -429,14 +400,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEn
         }
     }
     // A wait that is reaping the process writes the code: let it finish.
-    pthread_mutex_lock(&record->waiterLock);
-    while (record->waiterCount != 0) {
-        struct timespec limit {};
-        clock_gettime(CLOCK_REALTIME, &limit);
-        limit.tv_sec += 2;
-        pthread_cond_timedwait(&record->waitersDone, &record->waiterLock, &limit);
-    }
-    pthread_mutex_unlock(&record->waiterLock);
+    unix_AwaitWaiters(record);
     int exitCode = 0;
     int sysErr = 0;
     if (unix_ReadExitCode(record, &exitCode, &sysErr) != PROC_SUCCESS) {

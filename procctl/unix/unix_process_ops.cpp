@@ -414,6 +414,34 @@ void unix_FreeProcessRecord(UnixProcessRecord* record)
     free(record);
 }
 
+void unix_EnterWait(UnixProcessRecord* record)
+{
+    pthread_mutex_lock(&record->waiterLock);
+    record->waiterCount++;
+    pthread_mutex_unlock(&record->waiterLock);
+}
+
+void unix_LeaveWait(UnixProcessRecord* record)
+{
+    pthread_mutex_lock(&record->waiterLock);
+    if (--record->waiterCount == 0) {
+        pthread_cond_broadcast(&record->waitersDone);
+    }
+    pthread_mutex_unlock(&record->waiterLock);
+}
+
+void unix_AwaitWaiters(UnixProcessRecord* record)
+{
+    pthread_mutex_lock(&record->waiterLock);
+    while (record->waiterCount != 0) {
+        struct timespec limit {};
+        clock_gettime(CLOCK_REALTIME, &limit);
+        limit.tv_sec += 2;
+        pthread_cond_timedwait(&record->waitersDone, &record->waiterLock, &limit);
+    }
+    pthread_mutex_unlock(&record->waiterLock);
+}
+
 void unix_PinProcessIdentity(UnixProcessRecord* record)
 {
     int pid = pidOf(record);
