@@ -87,13 +87,26 @@ int InitializePipe(int fds[2], int* sysErr)
     return PROC_SUCCESS;
 }
 
+// Reads until size bytes have come or the writer has closed its end: the
+// number of bytes read (0 when the pipe was at its end at once), or -1 with
+// errno when a read fails.
 static ssize_t readFully(int fd, void* buffer, size_t size)
 {
-    ssize_t n;
-    do {
-        n = read(fd, buffer, size);
-    } while (n == -1 && errno == EINTR);
-    return n;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = read(fd, static_cast<char*>(buffer) + done, size - done);
+        if (n == 0) {
+            break;
+        }
+        if (n == -1) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
 }
 
 int WaitForExecOutcome(int fds[2], int* sysErr)
