@@ -1,5 +1,6 @@
 // Detached spawns: the program starts as a grandchild that init adopts, so
 // the server never reaps it.
+#include "common/linux/proc_stat_text.h"
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
 #include "procctl/unix/unix_process.h"
@@ -9,10 +10,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -45,24 +44,10 @@ static bool grandchildEnded(const UnixProcessRecord* record, int waitMs)
     char path[64];
     snprintf(path, sizeof(path), "/proc/%s/stat", record->pid);
     for (long long deadline = nowMs() + waitMs;;) {
-        char buffer[1024] = {};
-        int fd = open(path, O_RDONLY | O_CLOEXEC);
-        ssize_t n = fd >= 0 ? read(fd, buffer, sizeof(buffer) - 1) : -1;
-        if (fd >= 0) {
-            close(fd);
-        }
-        const char* end = n > 0 ? strrchr(buffer, ')') : nullptr;
-        unsigned long long startTime = 0;
-        if (end != nullptr) {
-            // Field 22, the start time, comes 20 fields after the state.
-            const char* p = end + 2;
-            for (int field = 3; field < 22 && p != nullptr; field++) {
-                p = strchr(p, ' ');
-                p = p != nullptr ? p + 1 : nullptr;
-            }
-            startTime = p != nullptr ? strtoull(p, nullptr, 10) : 0;
-        }
-        if (end == nullptr || end[2] == 'Z' || end[2] == 'X' || startTime != record->startTime) {
+        // Gone, a zombie, or another process that took the pid.
+        ProcStatFields fields{};
+        if (readProcStatFile(path, &fields) < 3 || fields.state == 'Z' || fields.state == 'X' ||
+            fields.startTime != record->startTime) {
             return true;
         }
         if (nowMs() >= deadline) {

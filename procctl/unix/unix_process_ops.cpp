@@ -18,6 +18,7 @@
 // Every look at the process, every reap and every signal happens under the
 // record's state lock, so two threads never reap the same child and no
 // signal is sent by pid while another thread reaps that pid.
+#include "common/linux/proc_stat_text.h"
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
 #include "procctl/process_strutil.h"
@@ -30,9 +31,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
 #include <sched.h>
@@ -69,35 +68,13 @@ bool readStat(int pid, unsigned long long* startTime, char* state, int* ppid)
 {
     char path[64];
     snprintf(path, sizeof(path), "/proc/%d/stat", pid);
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    ProcStatFields fields{};
+    if (readProcStatFile(path, &fields) < 22) {
         return false;
     }
-    char buffer[1024];
-    ssize_t n = read(fd, buffer, sizeof(buffer) - 1);
-    close(fd);
-    if (n <= 0) {
-        return false;
-    }
-    buffer[n] = '\0';
-    char* p = strrchr(buffer, ')');
-    if (p == nullptr || p[1] == '\0') {
-        return false;
-    }
-    // After ") " come the state (field 3) and, 19 fields later, the start time (field 22).
-    p += 2;
-    *state = *p;
-    *ppid = p[1] == ' ' ? atoi(p + 2) : 0;
-    for (int field = 3; field < 22 && p != nullptr; field++) {
-        p = strchr(p, ' ');
-        if (p != nullptr) {
-            p++;
-        }
-    }
-    if (p == nullptr) {
-        return false;
-    }
-    *startTime = strtoull(p, nullptr, 10);
+    *startTime = fields.startTime;
+    *state = fields.state;
+    *ppid = fields.ppid;
     return true;
 }
 
