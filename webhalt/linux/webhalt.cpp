@@ -12,7 +12,7 @@
 // signalled even if the pid is reused meanwhile.  A file rewritten to name a
 // process older than the write (by whoever may write it, or by a server in
 // another pid namespace) is not told apart from the server's own.
-#include "compat/sunos/linux_parse.h"
+#include "common/linux/proc_stat_text.h"
 #include "webhalt/command_line.h"
 #include "webhalt/pidfile_scan.h"
 
@@ -108,14 +108,11 @@ bool processStartTicks(int pid, unsigned long long& ticks)
 {
     char path[32];
     snprintf(path, sizeof path, "/proc/%d/stat", pid);
-    std::string text;
-    bool more = false;
-    int error = 0;
-    LinuxProcessStat stat{};
-    if (!readText(path, text, more, error, 4096) || !parseProcessStat(text.c_str(), &stat)) {
+    ProcStatFields fields{};
+    if (readProcStatFile(path, &fields) < 22) {
         return false;
     }
-    ticks = stat.startTicks;
+    ticks = fields.startTime;
     return true;
 }
 
