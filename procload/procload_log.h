@@ -3,7 +3,7 @@
 // above 0. A few lines print whatever the level; those call printf directly.
 #pragma once
 
-#include "procload_export.h"
+#include "procload/procload_platform.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -6,9 +6,8 @@
 
 #include "com_qor_vt_mr_rlm_procload_ProcLoad.h"
 #include "procload/procload_log.h"
+#include "procload/procload_platform.h"
 #include "procload/slot_table.h"
-// The platform's sampler, from its own directory (linux/ or win32/).
-#include "procload_sampler.h"
 
 #include <cstdint>
 #include <cstdio>

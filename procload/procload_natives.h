@@ -1,7 +1,7 @@
 // The natives of com.qor.vt.mr.rlm.procload.ProcLoad whose marshalling is the
 // same on every platform are in procload_natives.cpp, with the load hook. Each
 // platform's procload_glue.cpp holds the natives that work differently there
-// and provides what the shared ones ask of it, declared below.
+// and provides what the shared ones ask of it (procload_platform.h).
 #pragma once
 
 #include <jni.h>
@@ -26,31 +26,3 @@ void logEnterExit(const char* label, const char* text);
 // Prints an "out of memory" line whatever the debug level and drops the
 // pending OutOfMemoryError: these entry points answer null instead.
 void outOfMemory(JNIEnv* env, const char* label, const char* text);
-
-// Provided by the platform.
-
-// The labels of the natives that log under other names on each platform.
-struct NativeLabels {
-    const char* enableDebugMode;   // nativeEnableDebugMode
-    const char* procLoad;          // nativeGetProcLoad(long, int)
-    const char* procLoadLast;      // nativeGetProcLoadLast(long, int)
-    const char* procLoadLastBatch; // nativeGetProcLoadLast(long[], int[])
-};
-extern const NativeLabels nativeLabels;
-
-// What JNI_OnLoad does beyond noting the process and thread ids.
-void loadPlatform();
-
-// Whole nanoseconds from the seconds of CPU time a clock reader answered; 0
-// when that is not a number.
-jlong cpuSecondsToNanos(double seconds);
-
-// The static hardware-information entries, HARDWARE_INFO_STATIC_SIZE of them.
-void answerHardwareInfoStatic(jlong* answer);
-
-// The dynamic answer, HARDWARE_INFO_DYNAMIC_SIZE entries, to the request
-// asked (the entries a request does not have are -1).
-void answerHardwareInfoDynamic(const jlong* asked, jlong* answer);
-
-// The raw container figures, CONTAINER_INFO_SIZE entries.
-void answerContainerInfo(jlong* answer);

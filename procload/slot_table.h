@@ -1,11 +1,10 @@
 // The table of per-process sampling memory: a fixed number of slots, each
 // owned by one process id, handed out on first use, reused when free and
 // reclaimed from processes that have gone once every slot has been handed out.
-// The slot record and the table size belong to the platform (procload_slot.h).
+// The slot record and the table size belong to the platform (procload_platform.h).
 #pragma once
 
-#include "procload_export.h"
-#include "procload_slot.h"
+#include "procload/procload_platform.h"
 
 #include <mutex>
 
@@ -25,10 +24,6 @@ extern int32_t lastProcessInfoSize;
 // The liveness probe the table asks before reclaiming a slot: the pid when the
 // process is still there, else 0. confirmProcessActive unless a test says otherwise.
 extern int32_t (*slotLivenessProbe)(int32_t pid);
-
-// Provided by the platform: give a slot to pid, and clear a free slot before reuse.
-void initialiseSlot(LastProcessSlot* slot, int32_t pid);
-void clearSlot(LastProcessSlot* slot);
 
 extern "C" {
 PROCLOAD_INTERNAL int32_t lastProcessInfo_GetIndex(int32_t pid);

@@ -3,20 +3,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <type_traits>
 
 struct TestJniEnv::Object {
     enum Kind { String, ObjectArray, PrimitiveArray, Class, Instance } kind = Instance;
-    std::u16string text;                  // String
-    std::vector<Object*> elements;        // ObjectArray
-    std::vector<unsigned char> bytes;     // PrimitiveArray
-    size_t elementSize = 1;               // PrimitiveArray
-    std::string name;                     // Class: its name; Instance: its class's name
-    std::map<std::string, double> fields; // Instance: numeric fields by name
+    std::u16string text;              // String
+    std::vector<Object*> elements;    // ObjectArray
+    std::vector<unsigned char> bytes; // PrimitiveArray
+    size_t elementSize = 1;           // PrimitiveArray
+    std::string name;                 // Class: its name; Instance: its class's name
+    // Instance: its fields by name. A class that declares its fields holds
+    // them too (the layout its instances copy).
+    std::map<std::string, Field> fields;
+    Object* declaring = nullptr; // Instance: its class when that declares the fields
+    bool declares = false;       // Class
 };
 
 namespace {
 
 using Object = TestJniEnv::Object;
+using Field = TestJniEnv::Field;
 
 Object* obj(jobject o)
 {
@@ -157,7 +164,10 @@ struct TestJniFunctions {
     }
     static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring s, jboolean* isCopy)
     {
-        use(env);
+        if (use(env).stringCharsFail_) {
+            self(env).pending_ = TestJniEnv::Exception{"java/lang/OutOfMemoryError", "test: no string characters"};
+            return nullptr;
+        }
         std::string text = toUtf8(obj(s)->text);
         char* copy = static_cast<char*>(malloc(text.size() + 1));
         memcpy(copy, text.c_str(), text.size() + 1);
@@ -303,12 +313,18 @@ struct TestJniFunctions {
 
     static jclass JNICALL GetObjectClass(JNIEnv* env, jobject o)
     {
-        return ref<jclass>(use(env).classNamed(obj(o)->name));
+        TestJniEnv& e = use(env);
+        return ref<jclass>(obj(o)->declaring != nullptr ? obj(o)->declaring : e.classNamed(obj(o)->name));
     }
-    static jfieldID JNICALL GetFieldID(JNIEnv* env, jclass /*cls*/, const char* name, const char* /*sig*/)
+    static jfieldID JNICALL GetFieldID(JNIEnv* env, jclass cls, const char* name, const char* sig)
     {
         TestJniEnv& e = use(env);
-        if (e.hiddenFields_.count(name) != 0) {
+        bool declared = true;
+        if (cls != nullptr && obj(cls)->declares) {
+            auto it = obj(cls)->fields.find(name);
+            declared = it != obj(cls)->fields.end() && it->second.signature == sig;
+        }
+        if (e.hiddenFields_.count(name) != 0 || !declared) {
             e.pending_ = TestJniEnv::Exception{"java/lang/NoSuchFieldError", name};
             return nullptr;
         }
@@ -319,15 +335,66 @@ struct TestJniFunctions {
         return reinterpret_cast<jfieldID>(slot.get());
     }
     static const std::string& fieldName(jfieldID id) { return *reinterpret_cast<const std::string*>(id); }
+    template <typename T> static const char* signatureOf()
+    {
+        if constexpr (std::is_same_v<T, jint>) {
+            return "I";
+        } else if constexpr (std::is_same_v<T, jlong>) {
+            return "J";
+        } else if constexpr (std::is_same_v<T, jfloat>) {
+            return "F";
+        } else if constexpr (std::is_same_v<T, jdouble>) {
+            return "D";
+        } else {
+            return "Z";
+        }
+    }
+    // The field behind id, accessed as a T: a declared one only through the
+    // functions of its own type; any other is made on first use.
+    template <typename T> static Field& fieldAt(jobject o, jfieldID id)
+    {
+        Object* instance = obj(o);
+        if (instance->declaring == nullptr) {
+            Field& f = instance->fields[fieldName(id)];
+            f.signature = signatureOf<T>();
+            return f;
+        }
+        auto it = instance->fields.find(fieldName(id));
+        if (it == instance->fields.end() || it->second.signature != signatureOf<T>()) {
+            throw std::runtime_error("bad field id");
+        }
+        return it->second;
+    }
     template <typename T> static T JNICALL getField(JNIEnv* env, jobject o, jfieldID id)
     {
         use(env);
-        return static_cast<T>(obj(o)->fields[fieldName(id)]);
+        const Field& f = fieldAt<T>(o, id);
+        if (obj(o)->declaring == nullptr) {
+            return static_cast<T>(f.number);
+        }
+        if constexpr (std::is_same_v<T, jint>) {
+            return f.i;
+        } else if constexpr (std::is_same_v<T, jlong>) {
+            return f.j;
+        } else if constexpr (std::is_same_v<T, jfloat>) {
+            return f.f;
+        } else {
+            return static_cast<T>(f.number);
+        }
     }
     template <typename T> static void JNICALL setField(JNIEnv* env, jobject o, jfieldID id, T value)
     {
         use(env);
-        obj(o)->fields[fieldName(id)] = static_cast<double>(value);
+        Field& f = fieldAt<T>(o, id);
+        if constexpr (std::is_same_v<T, jint>) {
+            f.i = value;
+        } else if constexpr (std::is_same_v<T, jlong>) {
+            f.j = value;
+        } else if constexpr (std::is_same_v<T, jfloat>) {
+            f.f = value;
+        }
+        f.number = static_cast<double>(value);
+        f.writes++;
     }
 };
 
@@ -456,12 +523,48 @@ jbyteArray TestJniEnv::byteArray(const std::vector<jbyte>& bytes)
     return ref<jbyteArray>(o);
 }
 
+jintArray TestJniEnv::intArray(const std::vector<jint>& ints)
+{
+    Object* o = make();
+    o->kind = Object::PrimitiveArray;
+    o->elementSize = sizeof(jint);
+    o->bytes.assign(reinterpret_cast<const unsigned char*>(ints.data()),
+                    reinterpret_cast<const unsigned char*>(ints.data()) + ints.size() * sizeof(jint));
+    return ref<jintArray>(o);
+}
+
 jobject TestJniEnv::newInstance(const std::string& className)
 {
     Object* o = make();
     o->kind = Object::Instance;
     o->name = className;
     return ref<jobject>(o);
+}
+
+jobject TestJniEnv::newObject(const std::vector<std::pair<std::string, std::string>>& fields)
+{
+    Object* cls = make();
+    cls->kind = Object::Class;
+    cls->name = "TestObject";
+    cls->declares = true;
+    for (const auto& [name, signature] : fields) {
+        cls->fields[name].signature = signature;
+    }
+    Object* o = make();
+    o->kind = Object::Instance;
+    o->name = cls->name;
+    o->declaring = cls;
+    o->fields = cls->fields;
+    return ref<jobject>(o);
+}
+
+TestJniEnv::Field& TestJniEnv::field(jobject object, const std::string& name)
+{
+    auto it = obj(object)->fields.find(name);
+    if (it == obj(object)->fields.end()) {
+        throw std::runtime_error("no field " + name);
+    }
+    return it->second;
 }
 
 std::string TestJniEnv::utf8(jobject str) const
@@ -488,13 +591,19 @@ std::vector<unsigned char> TestJniEnv::primitiveBytes(jobject array) const
     return obj(array)->bytes;
 }
 
+std::vector<jbyte> TestJniEnv::bytes(jobject array) const
+{
+    const std::vector<unsigned char>& bytes = obj(array)->bytes;
+    return std::vector<jbyte>(bytes.begin(), bytes.end());
+}
+
 std::optional<double> TestJniEnv::numberField(jobject object, const std::string& name) const
 {
     auto it = obj(object)->fields.find(name);
     if (it == obj(object)->fields.end()) {
         return std::nullopt;
     }
-    return it->second;
+    return it->second.number;
 }
 
 std::optional<TestJniEnv::Exception> TestJniEnv::takeException()

@@ -12,6 +12,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -137,6 +138,29 @@ TEST(Credentials, LargeAccountEntriesAreFound)
     unlink((base + "/group").c_str());
     unlink((base + "/passwd").c_str());
     rmdir(dir);
+}
+
+// A child of ours that the server may not signal (here the server gives up
+// root after the spawn; likewise a program that makes itself root) is still
+// waited for: its reap needs no permission.
+TEST(Credentials, AChildThatMayNotBeSignalledIsStillWaitedFor)
+{
+    NEEDS_ROOT();
+    std::string status = inChild([] {
+        TestRecord rec;
+        int sysErr = 0;
+        char* args[] = {const_cast<char*>("-c"), const_cast<char*>("sleep 0.3; exit 4"), nullptr};
+        if (unix_CreateProcess("/bin/sh", args, nullptr, nullptr, 20, nullptr, 022, nullptr, nullptr, 0, rec.r,
+                               &sysErr) != PROC_SUCCESS) {
+            return 90;
+        }
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
+            return 91;
+        }
+        int result = unix_WaitForProcessTermination(rec.r, &sysErr);
+        return result != PROC_SUCCESS ? 10 + result : rec.r->exitCode;
+    });
+    EXPECT_EQ(status, "exit 4") << "exit 10 + the wait's result otherwise";
 }
 
 } // namespace

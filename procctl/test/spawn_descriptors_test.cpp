@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,24 +46,38 @@ TEST(Descriptors, SpawnWorksWithThousandsOfDescriptorsOpen)
     }
 }
 
-TEST(Descriptors, NoDescriptorLeftIsOutOfFileHandles)
+// With a few descriptors left (each spawn needs some: pipes, the pidfd its
+// clone makes), a spawn either works or runs out of file handles.
+TEST(Descriptors, TooFewDescriptorsLeftIsOutOfFileHandles)
 {
-    std::string status = inChild([] {
-        int fd = open("/dev/null", O_RDONLY);
-        int last = fd;
-        while (fd >= 0) {
-            last = fd;
-            fd = dup(fd);
+    for (int detached = 0; detached < 2; detached++) {
+        for (int left = 0; left <= 5; left++) {
+            std::string status = inChild([detached, left] {
+                struct rlimit limit {};
+                getrlimit(RLIMIT_NOFILE, &limit);
+                limit.rlim_cur = limit.rlim_cur > 256 ? 256 : limit.rlim_cur;
+                setrlimit(RLIMIT_NOFILE, &limit);
+                int fd = open("/dev/null", O_RDONLY);
+                int last = fd;
+                while (fd >= 0) {
+                    last = fd;
+                    fd = dup(fd);
+                }
+                for (int i = 0; i < left; i++) {
+                    close(last - i);
+                }
+                TestRecord rec;
+                char* args[] = {const_cast<char*>("-c"), const_cast<char*>("exit 0"), nullptr};
+                int sysErr = 0;
+                int result = (detached != 0 ? unix_CreateDetachedProcess : unix_CreateProcess)(
+                    "/bin/sh", args, nullptr, nullptr, 20, nullptr, 022, nullptr, nullptr, 0, rec.r, &sysErr);
+                return result == PROC_SUCCESS || (result == PROC_OUT_OF_FILE_HANDLES && sysErr == EMFILE) ? 0
+                                                                                                          : 10 + result;
+            });
+            EXPECT_EQ(status, "exit 0") << "detached " << detached << ", " << left
+                                        << " left (exit 10 + the result code otherwise)";
         }
-        struct rlimit limit {};
-        getrlimit(RLIMIT_NOFILE, &limit);
-        limit.rlim_cur = static_cast<rlim_t>(last) + 1;
-        setrlimit(RLIMIT_NOFILE, &limit);
-        int sysErr = 0;
-        int result = runShell("exit 0", nullptr, nullptr, &sysErr);
-        return result == PROC_OUT_OF_FILE_HANDLES && sysErr == EMFILE ? 0 : 10 + result;
-    });
-    EXPECT_EQ(status, "exit 0") << "exit 10 + the result code otherwise";
+    }
 }
 
 } // namespace

@@ -158,6 +158,28 @@ TEST(Record, WaitWithALimitAndKill)
     EXPECT_EQ(rec.r->exitCode, SIGKILL);
 }
 
+// A record re-attached to a child of ours that somebody else here reaps (its
+// own record, or a later reap after that record was released) reads the
+// zombie's status and leaves the reap to its owner.
+TEST(Record, AReattachedChildOfOursReadsItsStatusWithoutTakingIt)
+{
+    Record owner;
+    int sysErr = 0;
+    ASSERT_EQ(spawnShell(owner.r, "exit 6", nullptr, &sysErr), PROC_SUCCESS);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(atoi(owner.r->pid)), &info, WEXITED | WNOWAIT), 0);
+    Record attached;
+    snprintf(attached.r->pid, sizeof(attached.r->pid), "%s", owner.r->pid);
+    attached.r->notChild = 1;
+    unix_PinProcessIdentity(attached.r);
+    EXPECT_EQ(unix_GetProcessExitCode(attached.r, &sysErr), PROC_SUCCESS);
+    int code = -1;
+    EXPECT_EQ(unix_ReadExitCode(attached.r, &code, &sysErr), PROC_SUCCESS);
+    EXPECT_EQ(code, 6);
+    EXPECT_EQ(unix_WaitForProcessTermination(owner.r, &sysErr), PROC_SUCCESS);
+    EXPECT_EQ(owner.r->exitCode, 6);
+}
+
 // The intermediate child of a detached spawn may start but fail to start the
 // program (here: the user's process limit allows one more process, not two).
 TEST(Detached, NoPidFromTheIntermediateChildFailsAndRecordsNone)

@@ -67,8 +67,9 @@ namespace {
 
 // Reaps our child if it has ended: 1 once it is reaped (by us, or by
 // somebody else before us), 0 while it runs.  Through the pidfd where there
-// is one, so that nothing that took over the pid is ever reaped instead.
-int reapIfEnded(int pid, int pidfd)
+// is one, so that nothing that took over the pid is ever reaped instead;
+// else by pid while its start time (when known) is still the pid's.
+int reapIfEnded(int pid, int pidfd, unsigned long long startTime)
 {
     if (pidfd >= 0) {
         siginfo_t info;
@@ -76,6 +77,10 @@ int reapIfEnded(int pid, int pidfd)
         if (rc == 0 || errno != EINVAL) {
             return rc == -1 || info.si_pid != 0 ? 1 : 0;
         }
+    }
+    unsigned long long current = 0;
+    if (startTime != 0 && (!unix_ReadStartTime(pid, &current) || current != startTime)) {
+        return 1;
     }
     int rc;
     while ((rc = waitpid(pid, nullptr, WNOHANG)) == -1 && errno == EINTR) {
@@ -94,8 +99,9 @@ int reapIfEnded(int pid, int pidfd)
 // and release.  One known only by its pid keeps its stack and credential
 // count for good.
 struct AbandonedChild {
-    int pid;   // our child, or 0 for a grandchild
-    int pidfd; // its pidfd, or -1
+    int pid;                      // our child, or 0 for a grandchild
+    int pidfd;                    // its pidfd, or -1
+    unsigned long long startTime; // its start time, or 0
     void* stacks;
     size_t stacksSize;
     int changesCredentials;
@@ -110,7 +116,7 @@ AbandonedChild* abandoned = nullptr;
 bool abandonedHasEnded(const AbandonedChild* child)
 {
     if (child->pid > 0) {
-        return reapIfEnded(child->pid, child->pidfd) != 0;
+        return reapIfEnded(child->pid, child->pidfd, child->startTime) != 0;
     }
     struct pollfd p {
         child->pidfd, POLLIN, 0
@@ -129,7 +135,8 @@ bool abandonedHasEnded(const AbandonedChild* child)
 // copy of `pidfd`, or one opened on our unreaped child); false when it
 // cannot be watched (a grandchild without a pidfd, or no memory): what it
 // holds is then kept for good.
-bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int changesCredentials)
+bool keepAbandoned(int pid, int pidfd, unsigned long long startTime, void* stacks, size_t stacksSize,
+                   int changesCredentials)
 {
     int own = -1;
     if (pidfd >= 0) {
@@ -146,6 +153,7 @@ bool keepAbandoned(int pid, int pidfd, void* stacks, size_t stacksSize, int chan
     }
     entry->pid = pid > 0 ? pid : 0;
     entry->pidfd = own;
+    entry->startTime = startTime;
     entry->stacks = stacks;
     entry->stacksSize = stacksSize;
     entry->changesCredentials = changesCredentials;
@@ -169,7 +177,7 @@ bool unix_KillAndReap(int pid, int pidfd, int waitMs)
     struct timespec start {};
     clock_gettime(CLOCK_MONOTONIC, &start);
     for (;;) {
-        if (reapIfEnded(pid, pidfd) != 0) {
+        if (reapIfEnded(pid, pidfd, 0) != 0) {
             return true;
         }
         struct timespec now {};
@@ -181,16 +189,16 @@ bool unix_KillAndReap(int pid, int pidfd, int waitMs)
     }
 }
 
-void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd)
+void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd, unsigned long long startTime)
 {
-    keepAbandoned(pid, pidfd, plan->stacks, plan->stacksSize, plan->changesCredentials);
+    keepAbandoned(pid, pidfd, startTime, plan->stacks, plan->stacksSize, plan->changesCredentials);
     plan->stacks = nullptr;
     plan->changesCredentials = 0;
 }
 
-void unix_ReapLater(int pid, int pidfd)
+void unix_ReapLater(int pid, int pidfd, unsigned long long startTime)
 {
-    keepAbandoned(pid, pidfd, nullptr, 0, 0);
+    keepAbandoned(pid, pidfd, startTime, nullptr, 0, 0);
 }
 
 void unix_ReapAbandonedChildren(void)

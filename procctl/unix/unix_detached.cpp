@@ -152,7 +152,7 @@ int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* recor
                 unix_CloseDescriptors(fds, 2);
                 result = PROC_SYSTEM_ERR;
                 if (grandchild < 0) {
-                    unix_AbandonChild(&plan, 0, -1);
+                    unix_AbandonChild(&plan, 0, -1, 0);
                 }
             } else {
                 *sysErr = 0;
@@ -170,7 +170,7 @@ int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* recor
                 // if it has not, it keeps its stack (and the dumpable flag
                 // stays cleared) until it has.
                 if (result != PROC_SUCCESS && !grandchildEnded(record, GRANDCHILD_END_WAIT_MS)) {
-                    unix_AbandonChild(&plan, 0, record->pidfd);
+                    unix_AbandonChild(&plan, 0, record->pidfd, 0);
                 }
             }
         }

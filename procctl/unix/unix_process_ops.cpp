@@ -7,8 +7,9 @@
 // process that is not our child (detached, re-attached, the server itself),
 // or a child that somebody else reaped first (SIGCHLD ignored, another
 // library's waitpid(-1)), is watched instead: its end is seen on its pidfd,
-// and its exit code read from the pidfd once whoever reaps it has done so
-// (Linux 6.15).  One that was not our child when it was pinned but became
+// and its exit code read from the zombie while it is a child of ours that
+// somebody else here reaps, else from the pidfd once whoever reaps it has
+// done so (Linux 6.15).  One that was not our child when it was pinned but became
 // ours later (the server is pid 1 or a subreaper) is reaped through its
 // pidfd, since nobody else would.  Every signal goes through the pinned
 // identity, so a pid that the system has handed to another process is never
@@ -205,11 +206,22 @@ int signalProcess(UnixProcessRecord* record, int sig)
 // waitpid) may still be doing.
 static constexpr int EXIT_INFO_WAIT_MS = 500;
 
-// Reads the exit status of a process that we did not reap from its pidfd,
-// once it has been reaped.  Under the state lock.
+// Reads the exit status of a process that this record does not reap: from
+// the zombie itself, without reaping it, while it is a child of ours that
+// somebody else here reaps (another record, a released one's later reap);
+// else from its pidfd, once it has been reaped.  Under the state lock.
 void learnExitCode(UnixProcessRecord* record)
 {
-    if (record->exitKnown != 0 || record->pidfd < 0 || unix_ExitInfoAvailable() == 0) {
+    if (record->exitKnown != 0 || record->pidfd < 0) {
+        return;
+    }
+    siginfo_t zombie;
+    if (unix_pidfd_wait(record->pidfd, &zombie, WEXITED | WNOHANG | WNOWAIT) == 0 && zombie.si_pid != 0) {
+        record->exitCode = exitCodeOf(statusOf(zombie));
+        record->exitKnown = 1;
+        return;
+    }
+    if (unix_ExitInfoAvailable() == 0) {
         return;
     }
     for (long long deadline = nowMs() + EXIT_INFO_WAIT_MS;;) {
@@ -366,6 +378,13 @@ void awaitChange(UnixProcessRecord* record, long long ms)
 
 } // namespace
 
+bool unix_ReadStartTime(int pid, unsigned long long* startTime)
+{
+    char state = 0;
+    int ppid = 0;
+    return readStat(pid, startTime, &state, &ppid);
+}
+
 UnixProcessRecord* unix_NewProcessRecord(void)
 {
     auto* record = static_cast<UnixProcessRecord*>(calloc(1, sizeof(UnixProcessRecord)));
@@ -479,7 +498,10 @@ int unix_WaitForProcessTermination(UnixProcessRecord* record, int* sysErr)
     int result;
     for (;;) {
         result = look(record, sysErr);
-        if (result != PROC_SUCCESS || record->state == 0) {
+        // A child of ours that may not be signalled (it runs as another
+        // user) is still waited for: its reap needs no permission.
+        bool unsignallableChild = result == PROC_SYSTEM_ERR && *sysErr == EPERM && record->notChild == 0;
+        if (result == PROC_SUCCESS ? record->state == 0 : !unsignallableChild) {
             break;
         }
         awaitChange(record, -1);
@@ -627,11 +649,12 @@ void unix_doneWithProcess(UnixProcessRecord* record)
         int sysErr = 0;
         look(record, &sysErr);
         if (record->notChild == 0 && record->reaped == 0 && pidOf(record) > 0) {
-            unix_ReapLater(pidOf(record), record->pidfd);
-        } else if (record->state != 0 && record->adoptable != 0 && isOurChild(record)) {
-            // Adopted while it runs (the server is pid 1 or a subreaper):
-            // reaped through its pidfd once it has ended.
-            unix_ReapLater(0, record->pidfd);
+            unix_ReapLater(pidOf(record), record->pidfd, record->startTime);
+        } else if (record->adoptable != 0 && record->reaped == 0 && isOurChild(record)) {
+            // Adopted (the server is pid 1 or a subreaper), running or ended
+            // and not reaped (a detached spawn whose program failed to
+            // start): reaped through its pidfd once it has ended.
+            unix_ReapLater(0, record->pidfd, 0);
         }
         unix_ReapAbandonedChildren();
         process_log("Destroying mutex for process (PID): [%s]\n", record->pid);

@@ -162,8 +162,13 @@ int WaitForExecOutcome(int fds[2], int* sysErr)
 // gives up on it.
 static constexpr int CHILD_END_WAIT_MS = 2000;
 
+// The result code of a failed clone.  The pidfd it makes takes a
+// descriptor, so it fails like an open when none is left.
 int unix_CloneFailure(int err)
 {
+    if (err == EMFILE || err == ENFILE) {
+        return PROC_OUT_OF_FILE_HANDLES;
+    }
     return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
 }
 
@@ -190,6 +195,7 @@ int unix_BeginSpawn(SpawnPlan* plan, const UnixSpawnRequest* request, int outcom
     // it for the server's word that the grandchild is pinned.
     if (result == PROC_SUCCESS && pidChannel != nullptr &&
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
+        *sysErr = errno;
         result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
         unix_CloseDescriptors(outcome, 2);
     }
@@ -242,7 +248,7 @@ int unix_SpawnChild(const UnixSpawnRequest* request, UnixProcessRecord* record, 
                 // A child held in the kernel may outlive even SIGKILL for a
                 // long while: create is bounded all the same.
                 if (!unix_KillAndReap(pid, record->pidfd, CHILD_END_WAIT_MS)) {
-                    unix_AbandonChild(&plan, pid, record->pidfd);
+                    unix_AbandonChild(&plan, pid, record->pidfd, record->startTime);
                 }
                 record->reaped = 1;
             }

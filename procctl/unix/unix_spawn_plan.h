@@ -77,10 +77,15 @@ bool unix_KillAndReap(int pid, int pidfd, int waitMs);
 // child by pid, or a grandchild by its pidfd, or neither when it is not
 // known, in which case they are kept for good): the plan's stack and
 // credential count are kept until it has ended, and the plan no longer
-// releases them.
-void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd);
+// releases them.  A child known by its pid only comes with its start time
+// (or 0), so that a newcomer that took the pid after somebody else reaped
+// the child is never reaped in its place.
+void unix_AbandonChild(SpawnPlan* plan, int pid, int pidfd, unsigned long long startTime);
 // Hands over a child of ours whose record was released while it ran (with
-// the record's pidfd, or -1), to be reaped once it has ended.
-void unix_ReapLater(int pid, int pidfd);
+// the record's pidfd, or -1, and start time), to be reaped once it has ended.
+void unix_ReapLater(int pid, int pidfd, unsigned long long startTime);
+// The start time of a process (clock ticks since boot) from /proc: false
+// when it does not exist.
+bool unix_ReadStartTime(int pid, unsigned long long* startTime);
 // Reaps the abandoned children that have ended and releases what they kept.
 void unix_ReapAbandonedChildren(void);

@@ -182,27 +182,29 @@ bool sumFlatEntries(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, Pr
 
 } // namespace
 
-double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStatRecord* myProc, int32_t processID,
-              timeval refTime, const timeval* createTime, timeval* lastTime, uint64_t* oldTime, uint64_t* startTime)
+double getCPU(LastProcessSlot* slot, timeval refTime)
 {
     ProcloadStateGuard guard(procloadStateLock);
+    ProcStatRecord* myProc = slot->myProc;
+    const int32_t processID = slot->id;
     // The debug lines show CPU time in ticks, whatever the running total counts.
     if (procload_debugOn()) {
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER myProc->pid / oldClockTime.tv_sec / oldClockTime.tv_usec=", myProc->pid,
                static_cast<unsigned long>(refTime.tv_sec), static_cast<unsigned long>(refTime.tv_usec),
-               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
+               static_cast<unsigned long>(*slot->oldTime / NANOS_PER_TICK));
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER processID   /   createTime.tv_sec /   createTime.tv_usec=", processID,
-               static_cast<unsigned long>(createTime->tv_sec), static_cast<unsigned long>(createTime->tv_usec),
-               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
+               static_cast<unsigned long>(slot->createTime->tv_sec),
+               static_cast<unsigned long>(slot->createTime->tv_usec),
+               static_cast<unsigned long>(*slot->oldTime / NANOS_PER_TICK));
         printf("%s %s %s %d %lu %lu %lu\n", thisModuleName, getCPULabel,
                "ENTER myProc->pid /     lastTime.tv_sec /     lastTime.tv_usec=", myProc->pid,
-               static_cast<unsigned long>(lastTime->tv_sec), static_cast<unsigned long>(lastTime->tv_usec),
-               static_cast<unsigned long>(*oldTime / NANOS_PER_TICK));
+               static_cast<unsigned long>(slot->lastTime->tv_sec), static_cast<unsigned long>(slot->lastTime->tv_usec),
+               static_cast<unsigned long>(*slot->oldTime / NANOS_PER_TICK));
         fflush(stdout);
     }
-    const bool sinceCreation = sameTime(refTime, *createTime);
+    const bool sinceCreation = sameTime(refTime, *slot->createTime);
     if (enableStatFileHistoryInfo != 0 && countedInBatch(myProc->pid)) {
         // Counted already, for an earlier occurrence in this batch: nothing is
         // read, so the total, the time and the snapshot stay as that left them.
@@ -212,36 +214,26 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
 
     // The process's own stat: its start time and thread count, and which
     // layout this kernel has.
-    char path[512];
     ProcStatRecord self{};
     ProcStatExtras extras{};
-    self.pid = myProc->pid;
-    snprintf(path, sizeof(path), "%s/%d/task/%d/stat", procRoot, myProc->pid, myProc->pid);
-    readStatFile(path, &self, &extras);
-    int layout = PROC_LAYOUT_TASK;
-    if (self.pid == 0) {
-        self.pid = myProc->pid;
-        snprintf(path, sizeof(path), "%s/%d/stat", procRoot, myProc->pid);
-        readStatFile(path, &self, &extras);
-        layout = PROC_LAYOUT_FLAT;
-    }
-    if (self.pid == 0) {
+    const int layout = readProcessStatFile(myProc->pid, &self, &extras);
+    if (layout < 0) {
         PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");
         return 0.0;
     }
 
     // A pid handed to a new process: start afresh instead of measuring the new
     // process against the old one's total.
-    if (*startTime != 0 && extras.startTime != *startTime) {
-        *oldTime = 0;
-        *lastTime = timeval{};
-        *lastProcessIndex = 0;
+    if (slot->startTime != 0 && extras.startTime != slot->startTime) {
+        *slot->oldTime = 0;
+        *slot->lastTime = timeval{};
+        slot->lastProcessIndex = 0;
         myProc->childPid = 0;
         if (!sinceCreation) {
             refTime = timeval{};
         }
     }
-    *startTime = extras.startTime;
+    slot->startTime = extras.startTime;
 
     // The interval ends here, next to the read of the total, so that it
     // matches the figure; it is known (and printed) before the scan.
@@ -264,8 +256,8 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
         fflush(stdout);
     }
 
-    const uint64_t base = sinceCreation ? 0 : *oldTime;
-    uint64_t total = *oldTime;
+    const uint64_t base = sinceCreation ? 0 : *slot->oldTime;
+    uint64_t total = *slot->oldTime;
     if (layout == PROC_LAYOUT_TASK) {
         if (!readProcessCpuNanos(myProc->pid, &total)) {
             PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");
@@ -276,7 +268,7 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
             addToBatch(myProc->pid, total);
         }
     } else {
-        if (!sumFlatEntries(lastProcesses, lastProcessIndex, myProc, processID, !sinceCreation, &total)) {
+        if (!sumFlatEntries(slot->lastProcesses, &slot->lastProcessIndex, myProc, processID, !sinceCreation, &total)) {
             PROCLOAD_DEBUG("%s %s %s\n", getCPULabel, "EXIT - dir is NULL");
             return 0.0;
         }
@@ -294,8 +286,8 @@ double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStat
         cpu = delta / timediff / processorAllowance;
     }
     if (!sinceCreation) {
-        *oldTime = total;
-        *lastTime = now;
+        *slot->oldTime = total;
+        *slot->lastTime = now;
     }
     if (!(cpu <= MAX_PERCENT)) {
         cpu = cpu > MAX_PERCENT ? MAX_PERCENT : 0.0; // not a number answers 0
@@ -356,8 +348,7 @@ static void sampleBatch(const char* label, bool sinceLast, int32_t size, const i
         procLoad[i] = 0.0;
         if (slot != nullptr) {
             timeval refTime = sinceLast ? *slot->lastTime : *slot->createTime;
-            procLoad[i] = getCPU(slot->lastProcesses, &slot->lastProcessIndex, slot->myProc, processIDs[i], refTime,
-                                 slot->createTime, slot->lastTime, slot->oldTime, &slot->startTime);
+            procLoad[i] = getCPU(slot, refTime);
         }
         PROCLOAD_DEBUG("%s %s %s %u %f%%\n", label,
                        "processIDs[i] , procLoad[i] = ", static_cast<unsigned>(processIDs[i]), procLoad[i]);

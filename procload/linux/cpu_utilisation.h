@@ -4,6 +4,7 @@
 #pragma once
 
 #include "procload/linux/proc_stat.h"
+#include "procload/procload_platform.h"
 
 #include <cstdint>
 #include <jni.h>
@@ -32,14 +33,11 @@ int64_t idleShare(const CpuStats& current, const CpuStats& last);
 int64_t containerIdleShare(int64_t usageGrowthNanos, int64_t elapsedNanos, double allowance);
 
 extern "C" {
-// One process: refTime equal to createTime asks since creation, else since
-// lastTime. The running total oldTime and the times are in the process's slot
-// (or the library's own globals); startTime is the start time of the process
-// the slot last saw. The running total, and myProc's ticks rebuilt from it,
-// count nanoseconds of CPU time.
-JNIEXPORT double getCPU(ProcStatRecord* lastProcesses, int32_t* lastProcessIndex, ProcStatRecord* myProc,
-                        int32_t processID, timeval refTime, const timeval* createTime, timeval* lastTime,
-                        uint64_t* oldTime, uint64_t* startTime);
-JNIEXPORT void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad);
-JNIEXPORT void getProcLoadLast(int32_t size, const int32_t* processIDs, double* procLoad);
+// The process of one slot (a slot of the table, or the library's own
+// process's): refTime equal to the slot's createTime asks since creation,
+// else since its lastTime. The running total oldTime and the times are the
+// slot's; startTime is the start time of the process the slot last saw. The
+// running total, and myProc's ticks rebuilt from it, count nanoseconds of CPU
+// time.
+JNIEXPORT double getCPU(LastProcessSlot* slot, timeval refTime);
 }

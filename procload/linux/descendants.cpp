@@ -4,6 +4,7 @@
 #include "procload/linux/descendants.h"
 #include "procload/linux/proc_stat.h"
 #include "procload/procload_log.h"
+#include "procload/procload_platform.h"
 #include "procload/slot_table.h"
 
 #include <cstdio>

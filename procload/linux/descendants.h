@@ -3,11 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <jni.h>
 
+// The listing, getProcessId_Descendants, is declared in procload_platform.h.
 constexpr int32_t DESCENDANTS_MAX_SIZE = 1024;
-
-extern "C" {
-// Writes at most maximum (and at most 1024) ids into ids; answers how many.
-JNIEXPORT int32_t getProcessId_Descendants(int32_t processID, int32_t maximum, int32_t* ids);
-}

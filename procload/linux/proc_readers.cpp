@@ -5,6 +5,7 @@
 #include "procload/linux/proc_stat.h"
 #include "procload/linux/thread_handles.h"
 #include "procload/procload_log.h"
+#include "procload/procload_platform.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -31,6 +32,21 @@ void readStatFile(const char* path, ProcStatRecord* record, ProcStatExtras* extr
     if (!takeStatFields(fields, lastField, record, extras)) {
         record->pid = 0;
     }
+}
+
+int readProcessStatFile(int32_t pid, ProcStatRecord* record, ProcStatExtras* extras)
+{
+    char path[PATH_SIZE];
+    record->pid = pid;
+    snprintf(path, sizeof(path), "%s/%d/task/%d/stat", procRoot, pid, pid);
+    readStatFile(path, record, extras);
+    if (record->pid != 0) {
+        return PROC_LAYOUT_TASK;
+    }
+    record->pid = pid;
+    snprintf(path, sizeof(path), "%s/%d/stat", procRoot, pid);
+    readStatFile(path, record, extras);
+    return record->pid != 0 ? PROC_LAYOUT_FLAT : -1;
 }
 
 int readCpuStats(CpuStats* stats)

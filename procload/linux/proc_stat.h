@@ -1,6 +1,7 @@
 // Readers of the Linux process file system and the clocks: machine-wide CPU
-// counters, the stat file of a process or thread, the two /proc layouts, the
-// liveness probe and the CPU clocks of threads and processes.
+// counters, the stat file of a process or thread and the two /proc layouts.
+// The liveness probe, the ids and the CPU clocks of threads and processes,
+// which the shared code asks for, are declared in procload_platform.h.
 #pragma once
 
 #include <cstdint>
@@ -73,6 +74,11 @@ bool procEntryId(const char* name, int32_t* id);
 // close. Sets pid to 0 when the file cannot be read or parsed.
 void readStatFile(const char* path, ProcStatRecord* record, ProcStatExtras* extras);
 
+// The stat file of process pid: its main thread's in the task layout, else
+// its own in the flat layout. Answers the layout it was read in, or -1 (pid 0
+// in the record) when neither can be read.
+int readProcessStatFile(int32_t pid, ProcStatRecord* record, ProcStatExtras* extras);
+
 // CPU time of the whole process in nanoseconds, every thread that ever ran
 // included: the kernel's process CPU clock, or fields 14 and 15 of the
 // process's stat file where that clock cannot be read. False when neither is.
@@ -90,13 +96,8 @@ JNIEXPORT void RTP_readSingleProcFromStatFile(int32_t processId, const char* ent
                                               int redHat40);
 JNIEXPORT int isRedHat40(int32_t processId);
 JNIEXPORT int32_t getProcessGroupId(int32_t processId, int redHat40);
-JNIEXPORT int32_t confirmProcessActive(int32_t processId);
-JNIEXPORT double RTP_getThreadCPU_Ticks(int32_t processId, int64_t thread);
-JNIEXPORT double RTP_getProcLoad_Ticks(int32_t processId);
 JNIEXPORT double getTOD();
 JNIEXPORT int32_t getNumProcessors();
-JNIEXPORT int32_t getProcessId();
-JNIEXPORT int64_t getThreadId();
 }
 
 // Online processors, at least 1 once set: inside CPU limits the whole number

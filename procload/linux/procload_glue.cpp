@@ -10,6 +10,7 @@
 #include "procload/linux/proc_stat.h"
 #include "procload/procload_log.h"
 #include "procload/procload_natives.h"
+#include "procload/procload_platform.h"
 #include "procload/slot_table.h"
 
 #include <cmath>
@@ -69,16 +70,17 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_initStats(JNIEnv
     static const char* const label = PROCLOAD_PREFIX "initStats";
     ProcloadStateGuard guard(procloadStateLock);
     logEnterExit(label, "ENTER");
-    global_fullCreateTime = getTOD();
-    global_fullLastTime = getTOD();
-    gettimeofday(&global_createTime, nullptr);
+    ownProcessSlot.fullCreateTime = getTOD();
+    ownProcessSlot.fullLastTime = getTOD();
+    gettimeofday(ownProcessSlot.createTime, nullptr);
     getNumProcessors();
     if (procload_debugOn()) {
         printf(" number of processors online is %i \n ", nProcessors);
     }
-    global_myProc.pid = getProcessId();
+    ownProcessSlot.id = getProcessId();
+    ownProcessSlot.myProc->pid = ownProcessSlot.id;
     if (procload_debugOn()) {
-        printf(" global_myProc.pid = %d \n", global_myProc.pid);
+        printf(" global_myProc.pid = %d \n", ownProcessSlot.myProc->pid);
     }
     logEnterExit(label, "EXIT");
     return 0;
@@ -106,9 +108,7 @@ static double ownProcessCPU(bool sinceCreation)
 {
     ProcloadStateGuard guard(procloadStateLock);
     refreshProcessors();
-    timeval refTime = sinceCreation ? global_createTime : global_lastTime;
-    return getCPU(global_lastProcesses, &global_lastProcessIndex, &global_myProc, global_myProc.pid, refTime,
-                  &global_createTime, &global_lastTime, &global_oldTime, &global_startTime);
+    return getCPU(&ownProcessSlot, sinceCreation ? *ownProcessSlot.createTime : *ownProcessSlot.lastTime);
 }
 
 JNIEXPORT jdouble JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_getCPUUtilization__(JNIEnv* /*env*/, jclass /*cls*/)

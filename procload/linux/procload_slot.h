@@ -45,14 +45,7 @@ inline bool slotPartsPresent(const LastProcessSlot* slot)
 // Where the parts come from; tests make it fail.
 extern void* (*slotPartAllocator)(size_t size);
 
-// Measurement of the library's own process, in the same shape as a slot.
-extern uint64_t global_oldTime;
-extern timeval global_lastTime;
-extern timeval global_createTime;
-extern ProcStatRecord global_myProc;
-extern ProcStatRecord global_lastProcesses[THREAD_SNAPSHOT_SIZE];
-extern int32_t global_lastProcessIndex;
-extern uint64_t global_startTime;
-extern double global_fullCreateTime;
-extern double global_fullLastTime;
-extern double global_fullCreateUsage;
+// Measurement of the library's own process: a slot of its own, outside the
+// table, whose parts are static storage. Its createTime is the start of
+// measurement that every slot copies when it is given to a process.
+extern LastProcessSlot ownProcessSlot;

@@ -11,16 +11,25 @@ void* (*slotPartAllocator)(size_t size) = malloc;
 // One snapshot per slot, touched only by processes sampled in the flat layout.
 static ProcStatRecord slotSnapshots[PROCESS_ID_MAX_SIZE][THREAD_SNAPSHOT_SIZE];
 
-uint64_t global_oldTime = 0;
-timeval global_lastTime = {};
-timeval global_createTime = {};
-ProcStatRecord global_myProc = {};
-ProcStatRecord global_lastProcesses[THREAD_SNAPSHOT_SIZE];
-int32_t global_lastProcessIndex = 0;
-uint64_t global_startTime = 0;
-double global_fullCreateTime = 0.0;
-double global_fullLastTime = 0.0;
-double global_fullCreateUsage = 0.0;
+static uint64_t ownOldTime = 0;
+static timeval ownLastTime = {};
+static timeval ownCreateTime = {};
+static ProcStatRecord ownProc = {};
+static ProcStatRecord ownSnapshot[THREAD_SNAPSHOT_SIZE];
+LastProcessSlot ownProcessSlot = {
+    .oldTime = &ownOldTime,
+    .lastTime = &ownLastTime,
+    .createTime = &ownCreateTime,
+    .myProc = &ownProc,
+    .lastProcesses = ownSnapshot,
+    .lastProcessIndex = 0,
+    .id = 0,
+    .fullCreateTime = 0.0,
+    .fullLastTime = 0.0,
+    .fullCreateUsage = 0.0,
+    .fullLastUsage = 0.0,
+    .startTime = 0,
+};
 
 template <typename T> static T* obtainPart(T* part)
 {
@@ -41,11 +50,11 @@ void initialiseSlot(LastProcessSlot* slot, int32_t pid)
     }
     *slot->myProc = ProcStatRecord{};
     slot->myProc->pid = pid;
-    *slot->createTime = global_createTime;
+    *slot->createTime = *ownProcessSlot.createTime;
     *slot->lastTime = timeval{};
     *slot->oldTime = 0;
-    slot->fullCreateTime = global_fullCreateTime;
-    slot->fullCreateUsage = global_fullCreateUsage;
+    slot->fullCreateTime = ownProcessSlot.fullCreateTime;
+    slot->fullCreateUsage = ownProcessSlot.fullCreateUsage;
     slot->fullLastTime = getTOD();
     slot->fullLastUsage = 0.0;
     // A slot taken over from a process that has gone starts with an empty

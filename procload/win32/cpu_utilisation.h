@@ -4,6 +4,8 @@
 // for every process.
 #pragma once
 
+#include "procload/procload_platform.h"
+
 #include <cstdint>
 
 // cpu units of CPU time over elapsed units of time, in percent of processors
@@ -11,13 +13,12 @@
 // charged in clock ticks, so a short interval can hold more than it lasted).
 double machinePercent(uint64_t cpu, int64_t elapsed, int32_t processors);
 
-// Since creation: each process over its whole life; 0.0 for ids that name no
-// running process.
-void getProcLoad(int32_t size, const int32_t* processIDs, double* procLoad);
-// Since the previous since-last-call sample of each process, kept in its slot;
-// a process's first sample measures from its creation. One batch: an id that
-// appears again answers 0.0 and leaves its slot as the first occurrence left it.
-void getProcLoadLast(int32_t size, const int32_t* processIDs, double* procLoad);
+// getProcLoad (procload_platform.h), since creation: each process over its
+// whole life; 0.0 for ids that name no running process. getProcLoadLast,
+// since the previous since-last-call sample of each process, kept in its
+// slot; a process's first sample measures from its creation. One batch: an id
+// that appears again answers 0.0 and leaves its slot as the first occurrence
+// left it.
 
 // The library's own process. initStats clears its sample, so that the next
 // since-last-call figure measures from the process's creation.

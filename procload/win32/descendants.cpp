@@ -5,6 +5,7 @@
 #include "procload/win32/descendants.h"
 #include "common/win32.h"
 #include "procload/procload_log.h"
+#include "procload/procload_platform.h"
 
 #include <tlhelp32.h>
 

@@ -20,5 +20,5 @@ struct ProcessEntry {
 // walk all the same. Answers how many were written.
 int32_t walkDescendants(const ProcessEntry* entries, int32_t count, int32_t root, int32_t maximum, int32_t* ids);
 
-// The same over a snapshot taken now; 0 when none can be taken.
-int32_t getProcessId_Descendants(int32_t processID, int32_t maximum, int32_t* ids);
+// getProcessId_Descendants (procload_platform.h) walks a snapshot taken now;
+// it answers 0 when none can be taken.

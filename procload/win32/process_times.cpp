@@ -6,6 +6,7 @@
 #include "procload/win32/process_times.h"
 #include "common/win32.h"
 #include "procload/procload_log.h"
+#include "procload/procload_platform.h"
 
 namespace {
 

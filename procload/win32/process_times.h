@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/win32.h"
+#include "procload/procload_platform.h"
 
 #include <cstdint>
 
@@ -37,12 +38,9 @@ bool readOwnProcessTimes(ProcessTimes* times, uint64_t* now);
 bool readThreadCpu(int64_t threadId, uint64_t* units);
 bool readProcessCpu(int32_t processId, uint64_t* units);
 
-// The same in seconds, 0 when they cannot be read; the thread reader writes
-// its debug line with the system errors of the open and the read.
-double RTP_getThreadCPU_Ticks(int32_t processId, int64_t threadId);
-double RTP_getProcLoad_Ticks(int32_t processId);
+// The same in seconds (RTP_getThreadCPU_Ticks, RTP_getProcLoad_Ticks of
+// procload_platform.h) are 0 when they cannot be read; the thread reader
+// writes its debug line with the system errors of the open and the read.
 
 // Processors of the machine, at least 1.
 int32_t getNumProcessors();
-int32_t getProcessId();
-int64_t getThreadId();

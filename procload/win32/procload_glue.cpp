@@ -7,6 +7,7 @@
 #include "common/win32.h"
 #include "procload/procload_log.h"
 #include "procload/procload_natives.h"
+#include "procload/procload_platform.h"
 #include "procload/slot_table.h"
 #include "procload/win32/cpu_utilisation.h"
 #include "procload/win32/process_times.h"

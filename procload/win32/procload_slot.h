@@ -26,7 +26,3 @@ struct LastProcessSlot {
     // the id now names another process, whose sample starts afresh.
     uint64_t creationTime;
 };
-
-// The liveness probe the table asks before reclaiming a slot: processId while
-// that process runs, else 0.
-int32_t confirmProcessActive(int32_t processId);

@@ -1,7 +1,7 @@
 // The host gauge on a scripted system: CPU snapshots and percentages, the
 // caller's state array, free memory, and the process CPU arithmetic.
+#include "common/test/test_jni_env.h"
 #include "compat/sunos/fixture_source.h"
-#include "compat/sunos/test/test_jni_env.h"
 #include "hostgauge/solaris/hostgauge.h"
 
 #include "com_qor_vt_rlm_server_system_HostGauge.h"
@@ -36,7 +36,7 @@ class HostGaugeTest : public ::testing::Test {
   protected:
     FixtureSource fixture;
     ScopedSource scoped{fixture};
-    TestJni jni;
+    TestJniEnv jni;
 
     jint getCpuUtilization(jbyteArray state)
     {
@@ -109,7 +109,7 @@ TEST_F(HostGaugeTest, ProcessorStatisticOfAnotherSizeIsNotReadIntoTheSnapshot)
         std::vector<unsigned char> data(size, 0x11);
         fixture.chain.push_back({"cpu_stat", 1, "cpu_stat1", KSTAT_TYPE_RAW, data, 1, false});
         std::vector<jbyte> previous = asBytes(ticks(1, 2, 3, 4));
-        jbyteArray state = jni.newByteArray(previous);
+        jbyteArray state = jni.byteArray(previous);
         EXPECT_EQ(-2, getCpuUtilization(state)) << size;
         EXPECT_EQ(previous, jni.bytes(state)) << size;
         fixture.chain.pop_back();
@@ -120,7 +120,7 @@ TEST_F(HostGaugeTest, ZeroedArrayReportsTheShareSinceBootAndKeepsTheCounters)
 {
     fixture.addCpuStat(0, 600, 300, 100, 0);
     fixture.addCpuStat(1, 700, 200, 100, 0);
-    jbyteArray state = jni.newByteArray(std::vector<jbyte>(16, 0));
+    jbyteArray state = jni.byteArray(std::vector<jbyte>(16, 0));
     EXPECT_EQ(35, getCpuUtilization(state)); // 700 busy of 2000
     EXPECT_EQ(asBytes(ticks(1300, 500, 200, 0)), jni.bytes(state));
 
@@ -130,13 +130,13 @@ TEST_F(HostGaugeTest, ZeroedArrayReportsTheShareSinceBootAndKeepsTheCounters)
     fixture.addCpuStat(1, 700 + 90, 200, 100 + 10, 0);
     EXPECT_EQ(10, getCpuUtilization(state));
     EXPECT_EQ(asBytes(ticks(1480, 510, 210, 0)), jni.bytes(state));
-    EXPECT_EQ(0, jni.pinned());
+    EXPECT_EQ(0, jni.unreleased());
 }
 
 TEST_F(HostGaugeTest, InitStoresTheBaselineSoTheFirstFigureCoversTheTimeSinceInit)
 {
     fixture.addCpuStat(0, 900, 100, 0, 0); // 10% busy since boot
-    jbyteArray state = jni.newByteArray(std::vector<jbyte>(16, 0));
+    jbyteArray state = jni.byteArray(std::vector<jbyte>(16, 0));
     EXPECT_EQ(0, Java_com_qor_vt_rlm_server_system_HostGauge_initCpuUtilization(jni.env(), nullptr, 0, state));
     EXPECT_EQ(asBytes(ticks(900, 100, 0, 0)), jni.bytes(state));
     fixture.chain.clear();
@@ -150,7 +150,7 @@ TEST_F(HostGaugeTest, OnlyTheFirstSixteenBytesOfALongerArrayAreTheState)
     std::vector<jbyte> initial(24, 0);
     initial[16] = 7;
     initial[23] = 9;
-    jbyteArray state = jni.newByteArray(initial);
+    jbyteArray state = jni.byteArray(initial);
     EXPECT_EQ(50, getCpuUtilization(state));
     std::vector<jbyte> expected = asBytes(ticks(50, 50, 0, 0), 24);
     expected[16] = 7;
@@ -161,7 +161,7 @@ TEST_F(HostGaugeTest, OnlyTheFirstSixteenBytesOfALongerArrayAreTheState)
 TEST_F(HostGaugeTest, FailedSampleAnswersMinusTwoAndLeavesTheArray)
 {
     std::vector<jbyte> previous = asBytes(ticks(1, 2, 3, 4));
-    jbyteArray state = jni.newByteArray(previous);
+    jbyteArray state = jni.byteArray(previous);
     fixture.kstatOpenFails = true;
     EXPECT_EQ(-2, getCpuUtilization(state));
     EXPECT_EQ(previous, jni.bytes(state));
@@ -170,19 +170,19 @@ TEST_F(HostGaugeTest, FailedSampleAnswersMinusTwoAndLeavesTheArray)
     fixture.addCpuStat(0, 10, 10, 10, 10, /*readFails=*/true);
     EXPECT_EQ(-2, getCpuUtilization(state));
     EXPECT_EQ(previous, jni.bytes(state));
-    EXPECT_EQ(0, jni.pinned());
+    EXPECT_EQ(0, jni.unreleased());
 }
 
 TEST_F(HostGaugeTest, ArrayTooShortForASampleOrMissingIsRefusedUntouched)
 {
     fixture.addCpuStat(0, 10, 10, 10, 10);
     std::vector<jbyte> shortState = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    jbyteArray state = jni.newByteArray(shortState);
+    jbyteArray state = jni.byteArray(shortState);
     EXPECT_EQ(-2, getCpuUtilization(state));
     EXPECT_EQ(shortState, jni.bytes(state));
-    EXPECT_EQ(-2, getCpuUtilization(jni.newByteArray({})));
+    EXPECT_EQ(-2, getCpuUtilization(jni.byteArray({})));
     EXPECT_EQ(-2, getCpuUtilization(nullptr));
-    EXPECT_EQ(0, jni.pinned());
+    EXPECT_EQ(0, jni.unreleased());
 }
 
 TEST_F(HostGaugeTest, FreeMemoryIsFreePagesTimesPageKilobytes)

@@ -1,7 +1,7 @@
 // MAC addresses over DLPI from scripted providers, the trace lines, the
 // address text and the EBCDIC table.
+#include "common/test/test_jni_env.h"
 #include "compat/sunos/fixture_source.h"
-#include "compat/sunos/test/test_jni_env.h"
 #include "hostscout/solaris/hostscout.h"
 
 #include "com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil.h"
@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <optional>
 #include <string>
 #include <sys/dlpi.h>
 #include <vector>
@@ -32,21 +33,26 @@ class DlpiTest : public ::testing::Test {
   protected:
     FixtureSource fixture;
     ScopedSource scoped{fixture};
-    TestJni jni;
+    TestJniEnv jni;
     int descriptorsBefore = openDescriptors();
 
     void TearDown() override
     {
         Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_enableNativeTracing(jni.env(), nullptr, JNI_FALSE);
-        EXPECT_EQ(0, jni.pinned()) << "array elements or characters left pinned";
-        EXPECT_EQ(0, jni.callsWithPendingException());
+        EXPECT_EQ(0, jni.unreleased()) << "array elements or characters left pinned";
+        EXPECT_EQ(0, jni.callsWhilePending());
         EXPECT_EQ(descriptorsBefore, openDescriptors()) << "a device left open";
     }
 
+    // The devices as a String[] (a null entry is a null element).
     jobjectArray macs(const std::vector<const char*>& devices, const std::vector<jint>& ppas)
     {
+        std::vector<std::optional<std::string>> names;
+        for (const char* device : devices) {
+            names.push_back(device != nullptr ? std::optional<std::string>(device) : std::nullopt);
+        }
         return Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun(
-            jni.env(), nullptr, jni.newStringArray(devices), jni.newIntArray(ppas));
+            jni.env(), nullptr, jni.stringArray(names), jni.intArray(ppas));
     }
 };
 
@@ -74,9 +80,9 @@ TEST_F(DlpiTest, MissingMismatchedOrEmptyArraysGiveNullWithoutException)
     fixture.addEthernet("bge", 0, bgeAddress);
     JNIEnv* env = jni.env();
     EXPECT_EQ(nullptr, Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun(env, nullptr, nullptr,
-                                                                                           jni.newIntArray({0})));
+                                                                                           jni.intArray({0})));
     EXPECT_EQ(nullptr, Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun(
-                           env, nullptr, jni.newStringArray({"/dev/bge"}), nullptr));
+                           env, nullptr, jni.stringArray({"/dev/bge"}), nullptr));
     EXPECT_EQ(nullptr, macs({}, {}));
     EXPECT_EQ(nullptr, macs({"/dev/bge"}, {0, 1})) << "more interface numbers than devices";
     EXPECT_EQ(nullptr, macs({"/dev/bge", "/dev/bge"}, {0})) << "fewer interface numbers than devices";
@@ -101,14 +107,14 @@ TEST_F(DlpiTest, AttachRefusedOrInterruptedIsAnOpenError)
     fixture.links["bge"].replies[0] = {FixtureSource::errorAck(DL_BADPPA), FixtureSource::ack()};
     EXPECT_EQ(nullptr, macs({"/dev/bge"}, {0}));
     EXPECT_EQ("dlopen() returned error; rc=128", jni.exceptionMessage());
-    jni.clearException();
+    jni.takeException();
 
     DlpiReply interrupted{};
     interrupted.kind = DlpiReply::Interrupted;
     fixture.links["bge"].replies[0] = {interrupted, FixtureSource::ack()};
     EXPECT_EQ(nullptr, macs({"/dev/bge"}, {0}));
     EXPECT_EQ("dlopen() returned error; rc=128", jni.exceptionMessage());
-    jni.clearException();
+    jni.takeException();
 
     fixture.links["bge"].openError = EACCES;
     EXPECT_EQ(nullptr, macs({"/dev/bge"}, {0}));
@@ -128,7 +134,7 @@ TEST_F(DlpiTest, BindRefusedUnexpectedOrTooLongIsABindError)
         EXPECT_EQ(nullptr, macs({"/dev/bge"}, {0}));
         EXPECT_TRUE(jni.exceptionPending());
         EXPECT_EQ("dlbind() returned error; rc=128", jni.exceptionMessage());
-        jni.clearException();
+        jni.takeException();
     }
     // Exactly 8 bytes (address and SAP) is the longest accepted.
     fixture.links["bge"].replies[0] = {FixtureSource::ack(), FixtureSource::bindAck({9, 8, 7, 6, 5, 4, 3, 2})};
@@ -149,7 +155,7 @@ TEST_F(DlpiTest, BadDeviceNamesAndNegativePpasAreRefusedBeforeTheDriver)
     for (const auto& [devices, ppas] : cases) {
         EXPECT_EQ(nullptr, macs(devices, ppas));
         EXPECT_EQ("dlopen() returned error; rc=128", jni.exceptionMessage());
-        jni.clearException();
+        jni.takeException();
     }
     EXPECT_TRUE(fixture.requests.empty());
 }
@@ -158,20 +164,20 @@ TEST_F(DlpiTest, StringThatCannotBeConvertedEndsTheWalkWithItsErrorPending)
 {
     // No JNI call may follow the pending OutOfMemoryError (TearDown counts them).
     fixture.addEthernet("bge", 0, bgeAddress);
-    jni.stringCharsFail = true;
+    jni.failStringChars(true);
     EXPECT_EQ(nullptr, macs({"/dev/bge", "/dev/bge"}, {0, 0}));
     EXPECT_EQ("java/lang/OutOfMemoryError", jni.exceptionClass());
     EXPECT_TRUE(fixture.requests.empty());
-    jni.clearException();
-    jni.stringCharsFail = false;
+    jni.takeException();
+    jni.failStringChars(false);
 
-    jni.newStringFails = true;
+    jni.failStringsAfter(0);
     jobjectArray result = macs({"/dev/bge", "/dev/bge"}, {0, 0});
     EXPECT_EQ("java/lang/OutOfMemoryError", jni.exceptionClass());
     ASSERT_NE(nullptr, result);
     EXPECT_EQ((std::vector<std::string>{"<null>", "<null>"}), jni.strings(result));
     EXPECT_EQ(2U, fixture.requests.size()) << "the walk ends at the first device";
-    jni.clearException();
+    jni.takeException();
 }
 
 TEST_F(DlpiTest, TraceLinesOfOneDevice)
@@ -208,8 +214,8 @@ TEST_F(DlpiTest, TraceOfNullArgumentsAndSilenceWhenOff)
     Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_enableNativeTracing(jni.env(), nullptr, JNI_TRUE);
     testing::internal::CaptureStdout();
     Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun(jni.env(), nullptr, nullptr, nullptr);
-    Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun(jni.env(), nullptr,
-                                                                        jni.newStringArray({"/dev/x"}), nullptr);
+    Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun(jni.env(), nullptr, jni.stringArray({"/dev/x"}),
+                                                                        nullptr);
     fflush(stdout);
     EXPECT_EQ("NetworkInterfaceUtil Java_com_qor_vt_mr_vv_hostscout_NetworkInterfaceUtil_getMacAddrsSun "
               "jobjArr argument is NULL\n"
@@ -223,7 +229,7 @@ TEST_F(DlpiTest, TraceOfNullArgumentsAndSilenceWhenOff)
     macs({"/dev/bge", "/dev/none"}, {0, 0});
     fflush(stdout);
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
-    jni.clearException();
+    jni.takeException();
 }
 
 TEST(GetMacAddress, ShortAndEmptyAddresses)

@@ -1,6 +1,6 @@
 // Processors, memory and process sizes on a scripted system.
+#include "common/test/test_jni_env.h"
 #include "compat/sunos/fixture_source.h"
-#include "compat/sunos/test/test_jni_env.h"
 #include "hostscout/solaris/hostscout.h"
 
 #include "com_qor_vt_mr_hostscout_process_ProcessDetectorImpl.h"
@@ -16,7 +16,7 @@ class HostScoutTest : public ::testing::Test {
   protected:
     FixtureSource fixture;
     ScopedSource scoped{fixture};
-    TestJni jni;
+    TestJniEnv jni;
 
     jobject scout() { return jni.newObject({{"cpus", "I"}, {"mhz", "I"}, {"isf", "F"}, {"membytes", "J"}}); }
     jobject cpuInfo(long configured)
@@ -123,10 +123,10 @@ TEST_F(HostScoutTest, ClassWithoutTheFieldsGetsTheLookupErrorNotACrash)
     Java_com_qor_vt_mr_hostscout_unix_UnixHostScout_getCpuInfo(jni.env(), object);
     EXPECT_EQ(1, jni.field(object, "cpus").writes);
     EXPECT_EQ("java/lang/NoSuchFieldError", jni.exceptionClass());
-    jni.clearException();
+    jni.takeException();
     Java_com_qor_vt_mr_hostscout_unix_UnixHostScout_getMemInfo(jni.env(), object);
     EXPECT_EQ("java/lang/NoSuchFieldError", jni.exceptionClass());
-    EXPECT_EQ(0, jni.callsWithPendingException());
+    EXPECT_EQ(0, jni.callsWhilePending());
 }
 
 TEST_F(HostScoutTest, ProcessSizesComeFromPsinfoWidenedWithoutSign)
@@ -152,7 +152,7 @@ TEST_F(HostScoutTest, PidZeroOrNoPidFieldMeasuresTheCallingProcess)
     EXPECT_EQ(1000, jni.field(object, "residentSizeKb").j);
     EXPECT_EQ(2000, jni.field(object, "totalSizeKb").j);
     EXPECT_FALSE(jni.exceptionPending()) << "the failed lookup of pid is cleared";
-    EXPECT_EQ(0, jni.callsWithPendingException());
+    EXPECT_EQ(0, jni.callsWhilePending());
 }
 
 TEST_F(HostScoutTest, ProcessThatIsGoneGivesZeroSizesQuietly)

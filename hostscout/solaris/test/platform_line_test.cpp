@@ -1,8 +1,8 @@
 // The platform line getCpuInfo prints once in the life of the library, and
 // the isf field it writes only for a platform with a factor.  Its own binary,
 // since the line depends on being the first call.
+#include "common/test/test_jni_env.h"
 #include "compat/sunos/fixture_source.h"
-#include "compat/sunos/test/test_jni_env.h"
 
 #include "com_qor_vt_mr_hostscout_unix_UnixHostScout.h"
 
@@ -17,7 +17,7 @@ TEST(PlatformLine, PrintedOnTheFirstCallOnlyWithTheLowerCasedName)
     ScopedSource scoped(fixture);
     fixture.sysconfValues[_SC_NPROCESSORS_CONF] = 1;
     fixture.processors[0] = {P_ONLINE, 1200, false};
-    TestJni jni;
+    TestJniEnv jni;
 
     struct Row {
         const char* platform;

@@ -47,8 +47,9 @@ class PidReuseTest {
         "inject=pidfd_open:delay_enter=300000");
     String out = ChildJvm.run(wrapper, ChildJvm.CLASS_PATH, Map.of(), "pid-reuse").out();
     boolean exitInfo = ProcctlProbe.exitInfoAvailable();
-    String expected = "detached-ping=false\ndetached-exit="
-        + (exitInfo ? "3" : RecordScenarios.LOST) + "\nreuse-exit=5\nattached-ping=false\nattached-exit="
+    String expected =
+        "detached-ping=false\ndetached-exit=" + (exitInfo ? "3" : RecordScenarios.LOST)
+        + "\nreuse-exit=5\nattached-ping=false\nattached-exit="
         + (exitInfo ? "4" : RecordScenarios.LOST) + "\n"
         + "reuse2-exit=6\n";
     assertTrue(out.startsWith(expected), out);

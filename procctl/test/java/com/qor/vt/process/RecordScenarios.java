@@ -226,6 +226,11 @@ final class RecordScenarios {
     UnixProcessGlue.waitForTermination(handle);
     out.println("exit=" + exitCodeOf(handle));
     UnixProcessGlue.done(handle);
+    // A detached program that started but could not run (no such directory).
+    Spawn failing = Spawn.helper();
+    failing.detached = true;
+    failing.directory = "/nonexistent";
+    report(out, "failed", failing::create);
     out.println("zombies=" + Spawn.zombieChildren());
   }
 }

@@ -1,9 +1,9 @@
 // The slot table's order of preference and its reclaiming, with a fake
 // liveness probe standing in for 1024 real processes.
 #include "procload/linux/cpu_utilisation.h"
+#include "procload/linux/test/proc_fixture.h"
 #include "procload/procload_log.h"
 #include "procload/slot_table.h"
-#include "procload/test/proc_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // on fixture files.
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/linux/proc_stat.h"
-#include "procload/test/proc_fixture.h"
+#include "procload/linux/test/proc_fixture.h"
 
 #include <gtest/gtest.h>
 

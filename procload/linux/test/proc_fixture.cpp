@@ -1,4 +1,4 @@
-#include "procload/test/proc_fixture.h"
+#include "procload/linux/test/proc_fixture.h"
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/procload_log.h"
 
@@ -94,7 +94,7 @@ void resetMeter()
     nProcessors = 2;
     processorAllowance = 2.0;
     // What initStats does: the start of measurement is now.
-    gettimeofday(&global_createTime, nullptr);
+    gettimeofday(ownProcessSlot.createTime, nullptr);
 }
 
 } // namespace procload_test

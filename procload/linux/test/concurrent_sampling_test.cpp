@@ -3,9 +3,9 @@
 // lone caller would get, and no process may end up with two slots.
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/linux/descendants.h"
+#include "procload/linux/test/proc_fixture.h"
 #include "procload/procload_log.h"
 #include "procload/slot_table.h"
-#include "procload/test/proc_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The meter on the real /proc and clocks, measuring this test process.
 #include "procload/linux/cpu_utilisation.h"
+#include "procload/linux/test/proc_fixture.h"
 #include "procload/slot_table.h"
-#include "procload/test/proc_fixture.h"
 
 #include <gtest/gtest.h>
 

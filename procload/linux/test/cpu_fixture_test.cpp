@@ -3,9 +3,9 @@
 // rule, the warning budget and the guards of the arithmetic.
 #include "procload/linux/cpu_utilisation.h"
 #include "procload/linux/descendants.h"
+#include "procload/linux/test/proc_fixture.h"
 #include "procload/procload_log.h"
 #include "procload/slot_table.h"
-#include "procload/test/proc_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -160,7 +160,7 @@ TEST_F(Meter, SinceCreationOfAProcessOlderThanTheMeasurementDividesByItsLifetime
     int32_t pid = PID;
     for (const auto& c : cases) {
         resetMeter();
-        global_createTime.tv_sec -= c.measuredFor;
+        ownProcessSlot.createTime->tv_sec -= c.measuredFor;
         proc.taskProcess({.pid = pid, .utime = c.ticks, .startTime = c.startTime});
         double load = -1.0;
         getProcLoad(1, &pid, &load);
@@ -205,9 +205,7 @@ TEST_F(Meter, NoTimeOrNoProcessorsAnswersZeroNotInfinity)
     timeval future{};
     gettimeofday(&future, nullptr);
     future.tv_sec += 10;
-    EXPECT_EQ(getCPU(slot.lastProcesses, &slot.lastProcessIndex, slot.myProc, PID, future, slot.createTime,
-                     slot.lastTime, slot.oldTime, &slot.startTime),
-              0.0);
+    EXPECT_EQ(getCPU(&slot, future), 0.0);
     proc.taskProcess({.pid = PID, .utime = 1500});
     oneSecondAgo(PID);
     nProcessors = 0;
