@@ -1,6 +1,7 @@
 // The child's environment as a spawn plans it, without the spawn: 16,000
 // requested entries against 1,000, over a server environment of 1,000 more.
 #include "procctl/process_error.h"
+#include "procctl/unix/unix_process.h"
 #include "procctl/unix/unix_spawn_plan.h"
 
 #include <algorithm>
@@ -48,8 +49,9 @@ double planMillis(size_t count, int runs)
         SpawnPlan plan{};
         int sysErr = 0;
         auto start = std::chrono::steady_clock::now();
-        int result = unix_PrepareSpawnPlan(&plan, "/bin/true", argv, requestedList.data(), nullptr, 20, nullptr, 022,
-                                           nullptr, nullptr, 0, 0, &sysErr);
+        UnixSpawnRequest request{
+            "/bin/true", nullptr, requestedList.data(), nullptr, 20, nullptr, 022, nullptr, nullptr, 0, nullptr};
+        int result = unix_PrepareSpawnPlan(&plan, &request, argv, 0, &sysErr);
         took.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         unix_ReleaseSpawnPlan(&plan);
         if (result != PROC_SUCCESS) {

@@ -5,6 +5,7 @@
 // get an empty element, and names nobody asked for are passed on unchanged.
 #include "procctl/process_env.h"
 #include "procctl/process_error.h"
+#include "procctl/unix/unix_process.h"
 #include "procctl/unix/unix_spawn_plan.h"
 
 #include <cstdint>
@@ -93,8 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int sysErr = 0;
     char** saved = environ;
     environ = serverList.data();
-    int result = unix_PrepareSpawnPlan(&plan, "/bin/true", argv, requestedList.data(), nullptr, 20, nullptr, 022,
-                                       nullptr, nullptr, 0, 0, &sysErr);
+    UnixSpawnRequest request{"/bin/true", nullptr, requestedList.data(), nullptr, 20, nullptr, 022, nullptr, nullptr,
+                             0,           nullptr};
+    int result = unix_PrepareSpawnPlan(&plan, &request, argv, 0, &sysErr);
     environ = saved;
     if (result != PROC_SUCCESS) {
         unix_ReleaseSpawnPlan(&plan);

@@ -3,11 +3,32 @@
 # it must never enter the dynamic linker: the library is bound at load time
 # (BIND_NOW), and the code in the child's section (procctl_child) calls only
 # code in that same section: no PLT entry, no call through the GOT, no
-# library routine the compiler put in place of a loop.
-# Usage: check_child_code.sh <library>
+# library routine the compiler put in place of a loop.  Every function that
+# the child side's sources define must be in that section.
+# Usage: check_child_code.sh <library> <object of a child-side source>...
 set -euo pipefail
 lib=$1
+shift
 fail=0
+
+if [ $# -eq 0 ]; then
+  echo "no objects of the child side's sources given"
+  fail=1
+fi
+for obj in "$@"; do
+  # objdump -t: value, flags (F for a function), section, size, name.  The
+  # instrumentation's constructors run at load time, never in a child.
+  outside=$(objdump -t "$obj" | awk '/ F / {
+    sub(/^.* F /, "")
+    n = split($0, w, /[ \t]+/)
+    if (w[1] != "procctl_child" && w[n] !~ /^(_sub_I_|_sub_D_|_GLOBAL__sub_|asan\.module_)/) print w[n] " in " w[1]
+  }')
+  if [ -n "$outside" ]; then
+    echo "functions of $obj outside the child's section:"
+    echo "$outside"
+    fail=1
+  fi
+done
 
 if ! readelf -d "$lib" | grep -qE '\(BIND_NOW\)|\(FLAGS\).*BIND_NOW|\(FLAGS_1\).* NOW'; then
   echo "$lib is not bound at load time (link with -z now)"

@@ -38,8 +38,9 @@ std::vector<std::string> childEnvironment(std::vector<std::string> server, std::
     char** saved = environ;
     environ = serverList.data();
     auto start = std::chrono::steady_clock::now();
-    int result = unix_PrepareSpawnPlan(&plan, "/bin/true", argv, requestedList.data(), nullptr, 20, nullptr, 022,
-                                       nullptr, nullptr, 0, 0, &sysErr);
+    UnixSpawnRequest request{"/bin/true", nullptr, requestedList.data(), nullptr, 20, nullptr, 022, nullptr, nullptr,
+                             0,           nullptr};
+    int result = unix_PrepareSpawnPlan(&plan, &request, argv, 0, &sysErr);
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     environ = saved;
     if (seconds != nullptr) {

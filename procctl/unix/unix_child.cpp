@@ -2,15 +2,14 @@
 // and the prepared plan are used here, and every function carries
 // UNIX_CHILD_SIDE so that no sanitizer runtime runs on the child's stack.
 #include "procctl/unix/unix_child.h"
+#include "procctl/unix/unix_child_log.h"
 
 #include "procctl/process_error.h"
 #include "procctl/unix/linux_raw_syscall.h"
 
 #include <cerrno>
 #include <csignal>
-#include <cstdarg>
 #include <cstdint>
-#include <ctime>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <sched.h>
@@ -21,7 +20,7 @@
 
 namespace {
 
-// ---- Small string helpers (the C library's may be intercepted) ----
+// ---- Small string helper (the C library's may be intercepted) ----
 
 UNIX_CHILD_SIDE size_t childStrlen(const char* s)
 {
@@ -30,113 +29,6 @@ UNIX_CHILD_SIDE size_t childStrlen(const char* s)
         n++;
     }
     return n;
-}
-
-// Appends to a bounded buffer; `used` never passes size - 1.
-struct Out {
-    char* buffer;
-    size_t size;
-    size_t used;
-};
-
-UNIX_CHILD_SIDE void putChar(Out* out, char c)
-{
-    if (out->used + 1 < out->size) {
-        out->buffer[out->used++] = c;
-    }
-}
-
-UNIX_CHILD_SIDE void putString(Out* out, const char* s)
-{
-    if (s == nullptr) {
-        s = "(null)";
-    }
-    while (*s != '\0') {
-        putChar(out, *s++);
-    }
-}
-
-UNIX_CHILD_SIDE void putUnsigned(Out* out, unsigned long long value, unsigned base)
-{
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = "0123456789abcdef"[value % base];
-        value /= base;
-    } while (value != 0);
-    while (n > 0) {
-        putChar(out, digits[--n]);
-    }
-}
-
-UNIX_CHILD_SIDE void putSigned(Out* out, long long value)
-{
-    if (value < 0) {
-        putChar(out, '-');
-        putUnsigned(out, static_cast<unsigned long long>(-(value + 1)) + 1, 10);
-    } else {
-        putUnsigned(out, static_cast<unsigned long long>(value), 10);
-    }
-}
-
-// The subset of printf the child's messages use: %d, %x, %s and %%.
-UNIX_CHILD_SIDE void format(Out* out, const char* fmt, va_list args)
-{
-    for (const char* p = fmt; *p != '\0'; p++) {
-        if (*p != '%') {
-            putChar(out, *p);
-            continue;
-        }
-        p++;
-        switch (*p) {
-        case 'd':
-            putSigned(out, va_arg(args, int));
-            break;
-        case 'x':
-            putUnsigned(out, va_arg(args, unsigned int), 16);
-            break;
-        case 's':
-            putString(out, va_arg(args, const char*));
-            break;
-        case '%':
-            putChar(out, '%');
-            break;
-        default:
-            return;
-        }
-    }
-}
-
-// One log line in the library's format, written with a single write(2) to
-// the child's standard output.  Same buffers and limits as the server's log.
-UNIX_CHILD_SIDE void childLog(const ChildPlan* plan, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-
-UNIX_CHILD_SIDE void childLog(const ChildPlan* plan, const char* fmt, ...)
-{
-    if (plan->logEnabled == 0) {
-        return;
-    }
-    char message[1948];
-    Out m{message, sizeof(message), 0};
-    va_list args;
-    va_start(args, fmt);
-    format(&m, fmt, args);
-    va_end(args);
-    message[m.used] = '\0';
-
-    struct timespec now {};
-    raw_syscall(SYS_clock_gettime, CLOCK_REALTIME, reinterpret_cast<long>(&now));
-    char line[2048];
-    Out l{line, 2047, 0};
-    putString(&l, "Time: [0x");
-    putUnsigned(&l, static_cast<unsigned int>(now.tv_sec), 16);
-    putString(&l, "], Process: [");
-    putSigned(&l, plan->logPid);
-    putString(&l, "], Thread: [0x");
-    putUnsigned(&l, plan->threadTag, 16);
-    putString(&l, "]: ");
-    putString(&l, message);
-    raw_syscall(SYS_write, STDOUT_FILENO, reinterpret_cast<long>(line), static_cast<long>(l.used));
 }
 
 // ---- Signals ----
@@ -301,16 +193,16 @@ UNIX_CHILD_SIDE void logProgram(const ChildPlan* plan)
         return;
     }
     if (plan->executable != nullptr) {
-        childLog(plan, "New process will be created from executable: [%s]\n", plan->executable);
+        unix_childLog(plan, "New process will be created from executable: [%s]\n", plan->executable);
     }
-    childLog(plan, "Arguments to the binary are:\n");
+    unix_childLog(plan, "Arguments to the binary are:\n");
     for (int i = 0; plan->argv[i] != nullptr; i++) {
-        childLog(plan, "Executable argument [%d]: [%s]\n", i, plan->argv[i]);
+        unix_childLog(plan, "Executable argument [%d]: [%s]\n", i, plan->argv[i]);
     }
     if (plan->envp != nullptr) {
-        childLog(plan, "Environment the process sees:\n");
+        unix_childLog(plan, "Environment the process sees:\n");
         for (int i = 0; plan->envp[i] != nullptr && plan->envp[i][0] != '\0'; i++) {
-            childLog(plan, "Environment entry [%d]: [%s]\n", i, plan->envp[i]);
+            unix_childLog(plan, "Environment entry [%d]: [%s]\n", i, plan->envp[i]);
         }
     }
 }
@@ -334,15 +226,15 @@ UNIX_CHILD_SIDE int dropSupplementaryGroups(const ChildPlan* plan, int* sysErr)
 {
     long euid = raw_syscall(SYS_geteuid);
     if (euid == 0) {
-        childLog(plan, "Trying to clear off supplamental groups so we don't inherit groups from the parent.\n");
+        unix_childLog(plan, "Trying to clear off supplamental groups so we don't inherit groups from the parent.\n");
         long r = raw_syscall(SYS_setgroups, 0, 0);
         if (r < 0) {
             *sysErr = static_cast<int>(-r);
-            childLog(plan, "Failed to clear off any supplamental groups from the parent.\n");
+            unix_childLog(plan, "Failed to clear off any supplamental groups from the parent.\n");
             return PROC_INVALID_GROUP;
         }
     } else {
-        childLog(plan, "Not root.  EUID was: [%d]\n", static_cast<int>(euid));
+        unix_childLog(plan, "Not root.  EUID was: [%d]\n", static_cast<int>(euid));
     }
     return PROC_SUCCESS;
 }
@@ -352,7 +244,7 @@ UNIX_CHILD_SIDE int setGroupId(const ChildPlan* plan, unsigned int gid, int* sys
     long r = raw_syscall(SYS_setgid, gid);
     if (r < 0) {
         *sysErr = static_cast<int>(-r);
-        childLog(plan, "Failed to set the group to GID: [%d]\n", static_cast<int>(gid));
+        unix_childLog(plan, "Failed to set the group to GID: [%d]\n", static_cast<int>(gid));
         return PROC_INVALID_GROUP;
     }
     return PROC_SUCCESS;
@@ -362,49 +254,49 @@ UNIX_CHILD_SIDE int setupGroupAndUser(const ChildPlan* plan, int* sysErr)
 {
     int result;
     if (plan->group != nullptr) {
-        childLog(plan, "Attempting to configure process run as OS group: [%s]\n", plan->group);
+        unix_childLog(plan, "Attempting to configure process run as OS group: [%s]\n", plan->group);
         if ((result = dropSupplementaryGroups(plan, sysErr)) != PROC_SUCCESS) {
             return result;
         }
         if (plan->groupFound == 0) {
             *sysErr = 0;
-            childLog(plan, "Failed to look up group: [%s]\n", plan->group);
+            unix_childLog(plan, "Failed to look up group: [%s]\n", plan->group);
             return PROC_INVALID_GROUP;
         }
-        childLog(plan, "Configuring process GID to [%d]\n", static_cast<int>(plan->groupGid));
+        unix_childLog(plan, "Configuring process GID to [%d]\n", static_cast<int>(plan->groupGid));
         if ((result = setGroupId(plan, plan->groupGid, sysErr)) != PROC_SUCCESS) {
             return result;
         }
     } else if (plan->user != nullptr && plan->forceGroup != 0) {
-        childLog(plan, "Forcing group re-assignment to user's primary group.\n");
+        unix_childLog(plan, "Forcing group re-assignment to user's primary group.\n");
         if ((result = dropSupplementaryGroups(plan, sysErr)) != PROC_SUCCESS) {
             return result;
         }
-        childLog(plan, "Trying to set configure process OS group assignment as primary group of user: [%s]\n",
-                 plan->user);
+        unix_childLog(plan, "Trying to set configure process OS group assignment as primary group of user: [%s]\n",
+                      plan->user);
         if (plan->userFound == 0) {
             *sysErr = 0;
-            childLog(plan, "Failed user lookup of userid: [%s]\n", plan->user);
+            unix_childLog(plan, "Failed user lookup of userid: [%s]\n", plan->user);
             return PROC_INVALID_USERNAME;
         }
-        childLog(plan, "Configuring process GID to [%d], the primary group GID of user: [%s]\n",
-                 static_cast<int>(plan->userGid), plan->user);
+        unix_childLog(plan, "Configuring process GID to [%d], the primary group GID of user: [%s]\n",
+                      static_cast<int>(plan->userGid), plan->user);
         if ((result = setGroupId(plan, plan->userGid, sysErr)) != PROC_SUCCESS) {
             return result;
         }
     }
     if (plan->user != nullptr) {
-        childLog(plan, "Trying to set user to: [%s]\n", plan->user);
+        unix_childLog(plan, "Trying to set user to: [%s]\n", plan->user);
         if (plan->userFound == 0) {
             *sysErr = 0;
-            childLog(plan, "Failed user lookup of userid: [%s]\n", plan->user);
+            unix_childLog(plan, "Failed user lookup of userid: [%s]\n", plan->user);
             return PROC_INVALID_USERNAME;
         }
         long r = raw_syscall(SYS_setuid, plan->userUid);
         if (r < 0) {
             *sysErr = static_cast<int>(-r);
-            childLog(plan, "Failed to set the process user association to UID: [%d]\n",
-                     static_cast<int>(plan->userUid));
+            unix_childLog(plan, "Failed to set the process user association to UID: [%d]\n",
+                          static_cast<int>(plan->userUid));
             return PROC_INVALID_USERNAME;
         }
     }
@@ -419,34 +311,35 @@ UNIX_CHILD_SIDE int redirectStdinToNull(const ChildPlan* plan, int* sysErr)
 {
     long fd = raw_syscall(SYS_openat, AT_FDCWD, reinterpret_cast<long>("/dev/null"), O_RDONLY, 0444);
     if (fd < 0) {
-        childLog(plan,
-                 "Failed to open /dev/null for stdin (since no redirect was specified).  The reported error (errno) "
-                 "was: [%d].  Closing stdin instead.\n",
-                 static_cast<int>(-fd));
+        unix_childLog(
+            plan,
+            "Failed to open /dev/null for stdin (since no redirect was specified).  The reported error (errno) "
+            "was: [%d].  Closing stdin instead.\n",
+            static_cast<int>(-fd));
         while (raw_syscall(SYS_close, 0) == -EINTR) {
         }
         return PROC_SUCCESS;
     }
-    childLog(plan, "Opened /dev/null as readonly for stdin redirect.  Attempting to assign it to stdin.\n");
+    unix_childLog(plan, "Opened /dev/null as readonly for stdin redirect.  Attempting to assign it to stdin.\n");
     if (fd != 0) {
         int r = dupOnto(static_cast<int>(fd), 0);
         if (r < 0) {
             *sysErr = -r;
             if (-r == EMFILE || -r == ENFILE) {
-                childLog(plan, "Dup'ing /dev/null into stdin has failed. with EMFILE or ENFILE.\n");
+                unix_childLog(plan, "Dup'ing /dev/null into stdin has failed. with EMFILE or ENFILE.\n");
                 return PROC_OUT_OF_FILE_HANDLES;
             }
-            childLog(plan, "Dup'ing /dev/null into stdin has failed.  The handle was invalid.\n");
+            unix_childLog(plan, "Dup'ing /dev/null into stdin has failed.  The handle was invalid.\n");
             return PROC_INVALID_FILE;
         }
         if (r != 0) {
             *sysErr = EBADF;
-            childLog(plan, "Dup'ing /dev/null into stdin has failed.  Returning system error of EBADF.\n");
+            unix_childLog(plan, "Dup'ing /dev/null into stdin has failed.  Returning system error of EBADF.\n");
             return PROC_INVALID_FILE;
         }
         closeFd(static_cast<int>(fd));
     }
-    childLog(plan, "Successfully assigned stdin to /dev/null.\n");
+    unix_childLog(plan, "Successfully assigned stdin to /dev/null.\n");
     return PROC_SUCCESS;
 }
 
@@ -456,36 +349,36 @@ UNIX_CHILD_SIDE int buildPath(const ChildPlan* plan, const char* name, char* pat
 {
     size_t nameLength = childStrlen(name);
     if (name[0] == '/' || plan->directory == nullptr) {
-        childLog(plan, "Absolute filename, or working directory was null, setting the file to: [%s]\n", name);
+        unix_childLog(plan, "Absolute filename, or working directory was null, setting the file to: [%s]\n", name);
         if (nameLength > 1024) {
             *sysErr = ENAMETOOLONG;
             return PROC_INVALID_FILE;
         }
-        Out out{path, PATH_BUFFER_SIZE, 0};
-        putString(&out, name);
+        ChildText out{path, PATH_BUFFER_SIZE, 0};
+        unix_childPutString(&out, name);
         path[out.used] = '\0';
         return PROC_SUCCESS;
     }
-    childLog(plan, "Relative filename, and we have a working directory.  Therefore, building absolute path\n");
+    unix_childLog(plan, "Relative filename, and we have a working directory.  Therefore, building absolute path\n");
     size_t dirLength = childStrlen(plan->directory);
     if (dirLength + nameLength + 1 > 1024) {
         *sysErr = ENAMETOOLONG;
-        childLog(plan, "Full filename failed, absolute path will exceed the maximum path size for the system.\n");
+        unix_childLog(plan, "Full filename failed, absolute path will exceed the maximum path size for the system.\n");
         return PROC_INVALID_FILE;
     }
-    Out out{path, PATH_BUFFER_SIZE, 0};
-    putString(&out, plan->directory);
-    childLog(plan, "Total space in filename buffer is: [%d].  Space remaining free is: [%d]\n",
-             static_cast<int>(PATH_BUFFER_SIZE), static_cast<int>(PATH_BUFFER_SIZE - out.used));
+    ChildText out{path, PATH_BUFFER_SIZE, 0};
+    unix_childPutString(&out, plan->directory);
+    unix_childLog(plan, "Total space in filename buffer is: [%d].  Space remaining free is: [%d]\n",
+                  static_cast<int>(PATH_BUFFER_SIZE), static_cast<int>(PATH_BUFFER_SIZE - out.used));
     if (dirLength == 0 || plan->directory[dirLength - 1] != '/') {
-        childLog(plan, "Appending UNIX directory separator '/' onto base directory [%s]\n", plan->directory);
-        putChar(&out, '/');
-        childLog(plan, "Total space in filename buffer is: [%d].  Space remaining free is: [%d]\n",
-                 static_cast<int>(PATH_BUFFER_SIZE), static_cast<int>(PATH_BUFFER_SIZE - out.used));
+        unix_childLog(plan, "Appending UNIX directory separator '/' onto base directory [%s]\n", plan->directory);
+        unix_childPutChar(&out, '/');
+        unix_childLog(plan, "Total space in filename buffer is: [%d].  Space remaining free is: [%d]\n",
+                      static_cast<int>(PATH_BUFFER_SIZE), static_cast<int>(PATH_BUFFER_SIZE - out.used));
     }
-    putString(&out, name);
+    unix_childPutString(&out, name);
     path[out.used] = '\0';
-    childLog(plan, "Full filename generated succesfully.\n");
+    unix_childLog(plan, "Full filename generated succesfully.\n");
     return PROC_SUCCESS;
 }
 
@@ -498,7 +391,7 @@ UNIX_CHILD_SIDE int redirectToFile(const ChildPlan* plan, int target, const char
     if (result != PROC_SUCCESS) {
         return result;
     }
-    childLog(plan, "Trying to open file: [%s] for use as standard descriptor: [%d]\n", path, target);
+    unix_childLog(plan, "Trying to open file: [%s] for use as standard descriptor: [%d]\n", path, target);
     // "!" truncates output and error only: input is read, never emptied.
     int flags = target == 0 ? O_RDONLY : (O_RDWR | O_CREAT | (truncate ? O_TRUNC : O_APPEND));
     long fd = raw_syscall(SYS_openat, AT_FDCWD, reinterpret_cast<long>(path), flags, 0666);
@@ -558,12 +451,12 @@ UNIX_CHILD_SIDE int setupChildContext(ChildPlan* plan, int* sysErr)
     long reported = raw_syscall(SYS_getpriority, PRIO_PROCESS, 0);
     if (reported < 0) {
         *sysErr = static_cast<int>(-reported);
-        childLog(plan, "Trying to set process priority to computed value of: [%d]\n", plan->priority - 20);
+        unix_childLog(plan, "Trying to set process priority to computed value of: [%d]\n", plan->priority - 20);
         return PROC_INVALID_PRIORITY;
     }
     int niceness = 20 - static_cast<int>(reported);
     int increment = plan->priority - (niceness + 20);
-    childLog(plan, "Trying to set process priority to computed value of: [%d]\n", increment);
+    unix_childLog(plan, "Trying to set process priority to computed value of: [%d]\n", increment);
     int wanted = niceness + increment;
     wanted = wanted < -20 ? -20 : (wanted > 19 ? 19 : wanted);
     // As with nice(), a change the process may not make is not an error.
@@ -580,16 +473,16 @@ UNIX_CHILD_SIDE int setupChildContext(ChildPlan* plan, int* sysErr)
         long r = raw_syscall(SYS_chdir, reinterpret_cast<long>(plan->directory));
         if (r < 0) {
             *sysErr = static_cast<int>(-r);
-            childLog(plan, "Working directory check failed for directory: [%s]\n", plan->directory);
+            unix_childLog(plan, "Working directory check failed for directory: [%s]\n", plan->directory);
             return PROC_INVALID_DIRECTORY;
         }
     }
 
-    childLog(plan, "Trying to set process group to: [%d]\n", plan->processGroup);
+    unix_childLog(plan, "Trying to set process group to: [%d]\n", plan->processGroup);
     long r = raw_syscall(SYS_setpgid, 0, plan->processGroup);
     if (r < 0) {
         *sysErr = static_cast<int>(-r);
-        childLog(plan, "Failed setting of process group to PGID: [%d]\n", plan->processGroup);
+        unix_childLog(plan, "Failed setting of process group to PGID: [%d]\n", plan->processGroup);
         return PROC_INVALID_PROCESS_GROUP;
     }
 
@@ -629,7 +522,8 @@ UNIX_CHILD_SIDE int unix_childMain(void* arg)
     int result = setupChildContext(plan, &sysErr);
     if (result == PROC_SUCCESS) {
         if (plan->detached == 0) {
-            childLog(plan, "Past SetupChildContext.  Return value was: [%d] and sysErr was: [%d]\n", result, sysErr);
+            unix_childLog(plan, "Past SetupChildContext.  Return value was: [%d] and sysErr was: [%d]\n", result,
+                          sysErr);
         }
         logProgram(plan);
         unblockSignals();
@@ -637,10 +531,10 @@ UNIX_CHILD_SIDE int unix_childMain(void* arg)
         result = execResult(sysErr);
     }
     if (plan->detached == 0) {
-        childLog(plan,
-                 "Past SetupChildContext and execvp block.  An error occurred.  Return value is: [%d] and sysErr "
-                 "is: [%d]\n",
-                 result, sysErr);
+        unix_childLog(plan,
+                      "Past SetupChildContext and execvp block.  An error occurred.  Return value is: [%d] and sysErr "
+                      "is: [%d]\n",
+                      result, sysErr);
     }
     reportAndExit(plan, result, sysErr);
     return 0;

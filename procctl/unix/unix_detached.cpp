@@ -1,5 +1,5 @@
 // Detached spawns: the program starts as a grandchild that init adopts, so
-// the server never reaps it; and the choice between the two kinds of spawn.
+// the server never reaps it.
 #include "common/linux/proc_stat_text.h"
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
@@ -10,50 +10,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-int unix_spawnProcess(UnixProcessRecord* record, int detached, int* sysErr)
-{
-    process_log_entry("unix_spawnProcess()");
-    if (atoi(record->pid) != 0) {
-        process_log_exit("unix_spawnProcess()");
-        return PROC_SUCCESS;
-    }
-    int result;
-    if (detached != 0) {
-        process_log("Calling unix_CreateDetachedProcess.\n");
-        result = unix_CreateDetachedProcess(record->executable, record->arguments, record->environment,
-                                            record->workingDirectory, record->priority, record->stdHandleFiles,
-                                            record->fileCreationMask, record->group, record->user, record->processGroup,
-                                            record, sysErr);
-    } else {
-        process_log("Calling unix_CreateProcess.\n");
-        result =
-            unix_CreateProcess(record->executable, record->arguments, record->environment, record->workingDirectory,
-                               record->priority, record->stdHandleFiles, record->fileCreationMask, record->group,
-                               record->user, record->processGroup, record, sysErr);
-    }
-    process_log("Result from spawn was: [%d].\n", result);
-    process_log_exit("unix_spawnProcess()");
-    return result;
-}
-
-static void closeAll(int* fds, int n)
-{
-    for (int i = 0; i < n; i++) {
-        if (fds[i] != -1) {
-            close(fds[i]);
-            fds[i] = -1;
-        }
-    }
-}
 
 // Milliseconds a failed spawn waits for its grandchild to end, after the
 // report or the kill, before it gives up on it.
@@ -142,55 +104,25 @@ static int readGrandchild(int fd, int timeoutMs, int* pidfd)
     return grandchild;
 }
 
-int unix_CreateDetachedProcess(const char* executable, char** arguments, char** environment,
-                               const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
-                               const char* group, const char* user, int processGroup, UnixProcessRecord* record,
-                               int* sysErr)
+int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr)
 {
     process_log_entry("unix_CreateDetachedProcess()");
-    int result = PROC_SUCCESS;
     int fds[2] = {-1, -1};
     int pidChannel[2] = {-1, -1};
     SpawnPlan plan{};
-    char** vector = GenerateCmdLine(arguments, executable);
-    if (vector == nullptr) {
-        *sysErr = errno;
-        result = PROC_SYSTEM_ERR;
-    } else {
-        *sysErr = 0;
-        result = InitializePipe(fds, sysErr);
-    }
-    // The intermediate child sends the grandchild's pid over it, and waits on
-    // it for the server's word that the grandchild is pinned.
-    if (result == PROC_SUCCESS && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
-        *sysErr = errno;
-        result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
-        closeAll(fds, 2);
-    }
+    int result = unix_BeginSpawn(&plan, request, fds, pidChannel, sysErr);
     if (result == PROC_SUCCESS) {
-        result = unix_PrepareSpawnPlan(&plan, executable, vector, environment, workingDirectory, priority,
-                                       stdHandleFiles, mask, group, user, processGroup, 1, sysErr);
-        if (result != PROC_SUCCESS) {
-            closeAll(fds, 2);
-            closeAll(pidChannel, 2);
-        }
-    }
-    if (result == PROC_SUCCESS) {
-        plan.child.outcomeFd = fds[1];
-        plan.child.outcomeReadFd = fds[0];
-        plan.child.pidPipe[0] = pidChannel[0];
-        plan.child.pidPipe[1] = pidChannel[1];
         plan.child.withPidfd = unix_PidfdsAvailable();
         int timeoutMs = unix_getStartProcessTimeout() * 1000;
         int childPidfd = -1;
         int child = unix_CloneChild(&plan, unix_intermediateMain, &childPidfd);
         if (child == -1) {
             *sysErr = errno;
-            closeAll(fds, 2);
-            closeAll(pidChannel, 2);
+            unix_CloseDescriptors(fds, 2);
+            unix_CloseDescriptors(pidChannel, 2);
             result = unix_CloneFailure(*sysErr);
         } else {
-            closeAll(pidChannel + 1, 1);
+            unix_CloseDescriptors(pidChannel + 1, 1);
             int grandchild = readGrandchild(pidChannel[0], timeoutMs, &record->pidfd);
             if (grandchild > 0) {
                 // The pidfd came from the clone itself; without one, the
@@ -209,15 +141,15 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
             char pinned = 1;
             while (send(pidChannel[0], &pinned, 1, MSG_NOSIGNAL) == -1 && errno == EINTR) {
             }
-            closeAll(pidChannel, 1);
+            unix_CloseDescriptors(pidChannel, 1);
             unix_AwaitChild(child, childPidfd);
-            closeAll(&childPidfd, 1);
+            unix_CloseDescriptors(&childPidfd, 1);
             if (grandchild <= 0) {
                 // No pid came: no pid is recorded (0 would name the server's
                 // own process group).  An intermediate child that did not
                 // answer may have started a program all the same, which may
                 // still be running on the plan's stack.
-                closeAll(fds, 2);
+                unix_CloseDescriptors(fds, 2);
                 result = PROC_SYSTEM_ERR;
                 if (grandchild < 0) {
                     unix_AbandonChild(&plan, 0, -1, 0);
@@ -245,7 +177,16 @@ int unix_CreateDetachedProcess(const char* executable, char** arguments, char** 
         record->state = result == PROC_SUCCESS ? 1 : 0;
     }
     unix_ReleaseSpawnPlan(&plan);
-    FreeCmdLine(vector);
     process_log_exit("unix_CreateDetachedProcess()");
     return result;
+}
+
+int unix_CreateDetachedProcess(const char* executable, char** arguments, char** environment,
+                               const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
+                               const char* group, const char* user, int processGroup, UnixProcessRecord* record,
+                               int* sysErr)
+{
+    UnixSpawnRequest request{executable, arguments, environment, workingDirectory, priority, stdHandleFiles,
+                             mask,       group,     user,        processGroup,     nullptr};
+    return unix_SpawnDetached(&request, record, sysErr);
 }

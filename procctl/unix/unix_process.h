@@ -13,24 +13,31 @@
 // Size of the record's pid string (decimal, at most 127 characters).
 constexpr int UNIX_PID_SIZE = 128;
 
+// What a spawn is asked to start, as create received it: read by both kinds
+// of spawn and by the plan, owned by whoever filled it in (the record's
+// spawn data is released by unix_DeallocateProcessSpawnData).
+struct UnixSpawnRequest {
+    const char* executable;
+    char** arguments;   // or null
+    char** environment; // NAME=value entries, or null
+    const char* workingDirectory;
+    int priority;
+    char** stdHandleFiles; // input, output and error, each a name or null; or null
+    int fileCreationMask;
+    const char* group;
+    const char* user;
+    int processGroup;
+    const char* extraText; // kept, never used
+};
+
 struct UnixProcessRecord {
     int exitCode;
     char pid[UNIX_PID_SIZE];
     std::atomic<int> state;
-    char* executable;
-    char** arguments;
-    char** environment;
-    char* workingDirectory;
-    int priority;
-    char** stdHandleFiles;
-    int fileCreationMask;
-    char* group;
-    char* user;
-    int processGroup;
+    UnixSpawnRequest spawn;
     std::atomic<int> waiterCount;
     pthread_mutex_t stateLock;
     pthread_mutex_t waiterLock;
-    char* extraText;
     // The process's identity, pinned when the record is made, so that no
     // signal ever reaches a process that merely inherited the pid: a pidfd
     // where the kernel has them, else the process's start time.
@@ -68,6 +75,19 @@ enum UnixKernelFeatures : int {
     UNIX_KERNEL_NO_PIDFD = 2,     // no pidfds at all (before Linux 5.2)
 };
 extern int unix_kernelFeatureOverride;
+
+// The two kinds of spawn, of one request; unix_CreateProcess and
+// unix_CreateDetachedProcess take the request's fields one by one.
+int unix_SpawnChild(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr);
+int unix_SpawnDetached(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr);
+
+// The waiter count of a record: a wait of the entry points enters before it
+// waits and leaves after, and an exit-code query awaits the waiters (in
+// 2-second looks), so that a wait that is reaping the process writes the
+// code first.
+void unix_EnterWait(UnixProcessRecord* record);
+void unix_LeaveWait(UnixProcessRecord* record);
+void unix_AwaitWaiters(UnixProcessRecord* record);
 
 extern "C" {
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <unistd.h>
 
 // Size of the buffers for strings given to create.
@@ -95,10 +94,11 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         result = PROC_OUT_OF_MEMORY;
     } else {
         CreateString failure{PROC_SUCCESS, 0};
-        record->executable = createString(env, executable, PROC_INVALID_EXECUTABLE, &failure);
-        record->workingDirectory = createString(env, workingDirectory, PROC_INVALID_DIRECTORY, &failure);
-        record->group = createString(env, group, PROC_INVALID_GROUP, &failure);
-        record->user = createString(env, user, PROC_INVALID_USERNAME, &failure);
+        UnixSpawnRequest* spawn = &record->spawn;
+        spawn->executable = createString(env, executable, PROC_INVALID_EXECUTABLE, &failure);
+        spawn->workingDirectory = createString(env, workingDirectory, PROC_INVALID_DIRECTORY, &failure);
+        spawn->group = createString(env, group, PROC_INVALID_GROUP, &failure);
+        spawn->user = createString(env, user, PROC_INVALID_USERNAME, &failure);
         // The three standard-handle entries keep their slots (a null entry
         // means "no file" for that stream only), so they are converted one by
         // one; a shorter Java array leaves the missing ones null.
@@ -116,24 +116,24 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
         // a NUL is refused.
         int err = 0;
         if (failure.code == PROC_SUCCESS && arguments != nullptr &&
-            (record->arguments = process_NewNativeStringArray(env, arguments, &err)) == nullptr) {
+            (spawn->arguments = process_NewNativeStringArray(env, arguments, &err)) == nullptr) {
             failure = {err == ENOMEM ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR, err == ENOMEM ? 0 : err};
         }
         if (failure.code == PROC_SUCCESS && environment != nullptr &&
-            (record->environment = process_NewNativeStringArray(env, environment, &err)) == nullptr) {
+            (spawn->environment = process_NewNativeStringArray(env, environment, &err)) == nullptr) {
             failure = {err == ENOMEM ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR, err == ENOMEM ? 0 : err};
         }
         // The extra text is kept but not used; it is cut like any text.
         if (extra != nullptr && failure.code == PROC_SUCCESS) {
             char buffer[CREATE_STRING_SIZE];
             process_GetNativeStringFromJString(env, buffer, extra, sizeof(buffer));
-            if ((record->extraText = strdup(buffer)) == nullptr) {
+            if ((spawn->extraText = strdup(buffer)) == nullptr) {
                 failure.code = PROC_OUT_OF_MEMORY;
             }
         }
-        record->priority = priority;
-        record->fileCreationMask = umask;
-        record->processGroup = processGroup;
+        spawn->priority = priority;
+        spawn->fileCreationMask = umask;
+        spawn->processGroup = processGroup;
         strcpy(record->pid, "0");
         record->state = 1;
         if (failure.code == PROC_SUCCESS && env->ExceptionCheck()) {
@@ -143,9 +143,9 @@ JNIEXPORT jlong JNICALL Java_com_qor_vt_process_UnixProcessGlue_create(
             result = static_cast<int>(failure.code);
             sysErr = failure.sysErr;
         } else {
-            record->stdHandleFiles = haveFiles ? files : nullptr;
+            spawn->stdHandleFiles = haveFiles ? files : nullptr;
             result = unix_spawnProcess(record, detached == JNI_TRUE ? 1 : 0, &sysErr);
-            record->stdHandleFiles = nullptr;
+            spawn->stdHandleFiles = nullptr;
         }
         for (char* file : files) {
             free(file);
@@ -276,30 +276,6 @@ JNIEXPORT jstring JNICALL Java_com_qor_vt_process_UnixProcessGlue_id(JNIEnv* env
     return env->NewStringUTF(utf8);
 }
 
-// Counts the calling thread as a waiter on the record for its lifetime.
-class Waiter {
-  public:
-    explicit Waiter(UnixProcessRecord* record) : record_(record)
-    {
-        pthread_mutex_lock(&record_->waiterLock);
-        record_->waiterCount++;
-        pthread_mutex_unlock(&record_->waiterLock);
-    }
-    ~Waiter()
-    {
-        pthread_mutex_lock(&record_->waiterLock);
-        if (--record_->waiterCount == 0) {
-            pthread_cond_broadcast(&record_->waitersDone);
-        }
-        pthread_mutex_unlock(&record_->waiterLock);
-    }
-    Waiter(const Waiter&) = delete;
-    Waiter& operator=(const Waiter&) = delete;
-
-  private:
-    UnixProcessRecord* record_;
-};
-
 static void finishWait(JNIEnv* env, UnixProcessRecord* record, int result, int sysErr)
 {
     if (result != PROC_SUCCESS) {
@@ -324,11 +300,9 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
     }
     if (record->state != 0) {
         int sysErr = 0;
-        int result;
-        {
-            Waiter waiter(record);
-            result = unix_WaitForProcessTermination(record, &sysErr);
-        }
+        unix_EnterWait(record);
+        int result = unix_WaitForProcessTermination(record, &sysErr);
+        unix_LeaveWait(record);
         finishWait(env, record, result, sysErr);
     }
 }
@@ -349,11 +323,9 @@ JNIEXPORT void JNICALL Java_com_qor_vt_process_UnixProcessGlue_waitForTerminatio
     }
     if (record->state != 0) {
         int sysErr = 0;
-        int result;
-        {
-            Waiter waiter(record);
-            result = unix_WaitForProcessTerminationWithTimeout(record, seconds, &sysErr);
-        }
+        unix_EnterWait(record);
+        int result = unix_WaitForProcessTerminationWithTimeout(record, seconds, &sysErr);
+        unix_LeaveWait(record);
         finishWait(env, record, result, sysErr);
     }
 }
@@ -428,14 +400,7 @@ JNIEXPORT jint JNICALL Java_com_qor_vt_process_UnixProcessGlue_getExitCode(JNIEn
         }
     }
     // A wait that is reaping the process writes the code: let it finish.
-    pthread_mutex_lock(&record->waiterLock);
-    while (record->waiterCount != 0) {
-        struct timespec limit {};
-        clock_gettime(CLOCK_REALTIME, &limit);
-        limit.tv_sec += 2;
-        pthread_cond_timedwait(&record->waitersDone, &record->waiterLock, &limit);
-    }
-    pthread_mutex_unlock(&record->waiterLock);
+    unix_AwaitWaiters(record);
     int exitCode = 0;
     int sysErr = 0;
     if (unix_ReadExitCode(record, &exitCode, &sysErr) != PROC_SUCCESS) {

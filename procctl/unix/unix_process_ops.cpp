@@ -32,9 +32,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
 #include <sched.h>
@@ -75,9 +73,9 @@ bool readStat(int pid, unsigned long long* startTime, char* state, int* ppid)
     if (readProcStatFile(path, &fields) < 22) {
         return false;
     }
+    *startTime = fields.startTime;
     *state = fields.state;
     *ppid = fields.ppid;
-    *startTime = fields.startTime;
     return true;
 }
 
@@ -412,6 +410,34 @@ void unix_FreeProcessRecord(UnixProcessRecord* record)
     free(record);
 }
 
+void unix_EnterWait(UnixProcessRecord* record)
+{
+    pthread_mutex_lock(&record->waiterLock);
+    record->waiterCount++;
+    pthread_mutex_unlock(&record->waiterLock);
+}
+
+void unix_LeaveWait(UnixProcessRecord* record)
+{
+    pthread_mutex_lock(&record->waiterLock);
+    if (--record->waiterCount == 0) {
+        pthread_cond_broadcast(&record->waitersDone);
+    }
+    pthread_mutex_unlock(&record->waiterLock);
+}
+
+void unix_AwaitWaiters(UnixProcessRecord* record)
+{
+    pthread_mutex_lock(&record->waiterLock);
+    while (record->waiterCount != 0) {
+        struct timespec limit {};
+        clock_gettime(CLOCK_REALTIME, &limit);
+        limit.tv_sec += 2;
+        pthread_cond_timedwait(&record->waitersDone, &record->waiterLock, &limit);
+    }
+    pthread_mutex_unlock(&record->waiterLock);
+}
+
 void unix_PinProcessIdentity(UnixProcessRecord* record)
 {
     int pid = pidOf(record);
@@ -600,12 +626,13 @@ void unix_DeallocateProcessSpawnData(UnixProcessRecord* record)
     process_log_entry("unix_DeallocateProcessSpawnData()");
     if (record != nullptr) {
         // Each field is set to null once released, so a second call does nothing.
-        for (char** field :
-             {&record->executable, &record->workingDirectory, &record->user, &record->group, &record->extraText}) {
-            free(*field);
+        UnixSpawnRequest* spawn = &record->spawn;
+        for (const char** field :
+             {&spawn->executable, &spawn->workingDirectory, &spawn->user, &spawn->group, &spawn->extraText}) {
+            free(const_cast<char*>(*field));
             *field = nullptr;
         }
-        for (char*** array : {&record->arguments, &record->environment, &record->stdHandleFiles}) {
+        for (char*** array : {&spawn->arguments, &spawn->environment, &spawn->stdHandleFiles}) {
             ReleaseCStrArray(*array);
             *array = nullptr;
         }

@@ -1,5 +1,6 @@
 // Starting a program as a child of the server: the argument vector, the
-// exec-outcome pipe and the wait for the child's exec or its report.
+// exec-outcome pipe and the wait for the child's exec or its report; and the
+// choice between that and a detached spawn.
 #include "procctl/process_error.h"
 #include "procctl/process_log.h"
 #include "procctl/unix/unix_process.h"
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 int unix_startTimeoutOverride = 0;
@@ -85,13 +87,26 @@ int InitializePipe(int fds[2], int* sysErr)
     return PROC_SUCCESS;
 }
 
+// Reads until size bytes have come or the writer has closed its end: the
+// number of bytes read (0 when the pipe was at its end at once), or -1 with
+// errno when a read fails.
 static ssize_t readFully(int fd, void* buffer, size_t size)
 {
-    ssize_t n;
-    do {
-        n = read(fd, buffer, size);
-    } while (n == -1 && errno == EINTR);
-    return n;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = read(fd, static_cast<char*>(buffer) + done, size - done);
+        if (n == 0) {
+            break;
+        }
+        if (n == -1) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
 }
 
 int WaitForExecOutcome(int fds[2], int* sysErr)
@@ -157,40 +172,68 @@ int unix_CloneFailure(int err)
     return (err == ENOMEM || err == EAGAIN) ? PROC_OUT_OF_MEMORY : PROC_SYSTEM_ERR;
 }
 
-int unix_CreateProcess(const char* executable, char** arguments, char** environment, const char* workingDirectory,
-                       int priority, char** stdHandleFiles, int mask, const char* group, const char* user,
-                       int processGroup, UnixProcessRecord* record, int* sysErr)
+void unix_CloseDescriptors(int* fds, int n)
 {
-    process_log_entry("unix_CreateProcess()");
-    int result = PROC_SUCCESS;
-    char** vector = GenerateCmdLine(arguments, executable);
-    int fds[2] = {-1, -1};
-    SpawnPlan plan{};
-    if (vector == nullptr) {
-        *sysErr = errno;
-        result = PROC_SYSTEM_ERR;
-    } else {
-        *sysErr = 0;
-        result = InitializePipe(fds, sysErr);
-    }
-    if (result == PROC_SUCCESS) {
-        result = unix_PrepareSpawnPlan(&plan, executable, vector, environment, workingDirectory, priority,
-                                       stdHandleFiles, mask, group, user, processGroup, 0, sysErr);
-        if (result != PROC_SUCCESS) {
-            close(fds[0]);
-            close(fds[1]);
+    for (int i = 0; i < n; i++) {
+        if (fds[i] != -1) {
+            close(fds[i]);
+            fds[i] = -1;
         }
     }
+}
+
+int unix_BeginSpawn(SpawnPlan* plan, const UnixSpawnRequest* request, int outcome[2], int pidChannel[2], int* sysErr)
+{
+    char** vector = GenerateCmdLine(request->arguments, request->executable);
+    if (vector == nullptr) {
+        *sysErr = errno;
+        return PROC_SYSTEM_ERR;
+    }
+    *sysErr = 0;
+    int result = InitializePipe(outcome, sysErr);
+    // The intermediate child sends the grandchild's pid over it, and waits on
+    // it for the server's word that the grandchild is pinned.
+    if (result == PROC_SUCCESS && pidChannel != nullptr &&
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pidChannel) != 0) {
+        *sysErr = errno;
+        result = (errno == EMFILE || errno == ENFILE) ? PROC_OUT_OF_FILE_HANDLES : PROC_SYSTEM_ERR;
+        unix_CloseDescriptors(outcome, 2);
+    }
     if (result == PROC_SUCCESS) {
-        plan.child.outcomeFd = fds[1];
+        result = unix_PrepareSpawnPlan(plan, request, vector, pidChannel != nullptr ? 1 : 0, sysErr);
+        if (result != PROC_SUCCESS) {
+            unix_CloseDescriptors(outcome, 2);
+            if (pidChannel != nullptr) {
+                unix_CloseDescriptors(pidChannel, 2);
+            }
+        }
+    }
+    plan->commandLine = vector;
+    if (result == PROC_SUCCESS) {
+        plan->child.outcomeFd = outcome[1];
+        if (pidChannel != nullptr) {
+            plan->child.outcomeReadFd = outcome[0];
+            plan->child.pidPipe[0] = pidChannel[0];
+            plan->child.pidPipe[1] = pidChannel[1];
+        }
+    }
+    return result;
+}
+
+int unix_SpawnChild(const UnixSpawnRequest* request, UnixProcessRecord* record, int* sysErr)
+{
+    process_log_entry("unix_CreateProcess()");
+    int fds[2] = {-1, -1};
+    SpawnPlan plan{};
+    int result = unix_BeginSpawn(&plan, request, fds, nullptr, sysErr);
+    if (result == PROC_SUCCESS) {
         int pid = unix_CloneChild(&plan, unix_childMain, &record->pidfd);
         snprintf(record->pid, sizeof(record->pid), "%d", pid);
         if (pid == -1) {
             *sysErr = errno;
             process_log("FORK failed.  ERRNO: [%d]\n", *sysErr);
             result = unix_CloneFailure(*sysErr);
-            close(fds[0]);
-            close(fds[1]);
+            unix_CloseDescriptors(fds, 2);
             record->state = 0;
         } else {
             // Pinned at once: without a pidfd the start time is all there
@@ -214,7 +257,35 @@ int unix_CreateProcess(const char* executable, char** arguments, char** environm
     }
     // The child has exec'd or ended: nothing of the plan is in use any more.
     unix_ReleaseSpawnPlan(&plan);
-    FreeCmdLine(vector);
     process_log_exit("unix_CreateProcess()");
+    return result;
+}
+
+int unix_CreateProcess(const char* executable, char** arguments, char** environment, const char* workingDirectory,
+                       int priority, char** stdHandleFiles, int mask, const char* group, const char* user,
+                       int processGroup, UnixProcessRecord* record, int* sysErr)
+{
+    UnixSpawnRequest request{executable, arguments, environment, workingDirectory, priority, stdHandleFiles,
+                             mask,       group,     user,        processGroup,     nullptr};
+    return unix_SpawnChild(&request, record, sysErr);
+}
+
+int unix_spawnProcess(UnixProcessRecord* record, int detached, int* sysErr)
+{
+    process_log_entry("unix_spawnProcess()");
+    if (atoi(record->pid) != 0) {
+        process_log_exit("unix_spawnProcess()");
+        return PROC_SUCCESS;
+    }
+    int result;
+    if (detached != 0) {
+        process_log("Calling unix_CreateDetachedProcess.\n");
+        result = unix_SpawnDetached(&record->spawn, record, sysErr);
+    } else {
+        process_log("Calling unix_CreateProcess.\n");
+        result = unix_SpawnChild(&record->spawn, record, sysErr);
+    }
+    process_log("Result from spawn was: [%d].\n", result);
+    process_log_exit("unix_spawnProcess()");
     return result;
 }

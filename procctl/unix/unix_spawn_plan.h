@@ -17,12 +17,32 @@ struct SpawnPlan {
     void* stacks;          // one mapping for the child's (and grandchild's) stack
     size_t stacksSize;
     int changesCredentials; // counted among the spawns that change user or group
+    char** commandLine;     // the argument vector (GenerateCmdLine) that unix_BeginSpawn made, or null
 };
 
-// Fills the plan.  0, or 13 with sysErr when memory runs out.
-int unix_PrepareSpawnPlan(SpawnPlan* plan, const char* executable, char** argv, char** environment,
-                          const char* workingDirectory, int priority, char** stdHandleFiles, int mask,
-                          const char* group, const char* user, int processGroup, int detached, int* sysErr);
+struct UnixSpawnRequest;
+
+// What both kinds of spawn do before the clone (unix_spawn.cpp), in this
+// order: the argument vector, the exec-outcome pipe into outcome, the pid
+// channel into pidChannel for a detached spawn (null for a plain one), and
+// the plan, which holds the vector from then on and gets the descriptors.
+// The plan must be zeroed.  On a failure the descriptors made are closed
+// again and the result code is returned with sysErr; the plan is released
+// with unix_ReleaseSpawnPlan either way.
+int unix_BeginSpawn(SpawnPlan* plan, const UnixSpawnRequest* request, int outcome[2], int pidChannel[2], int* sysErr);
+// Closes the n descriptors that are not -1 and sets them to -1.
+void unix_CloseDescriptors(int* fds, int n);
+// The result code of a failed unix_CloneChild, from its errno.
+int unix_CloneFailure(int err);
+
+// Fills the plan for the request, with argv as the program's argument
+// vector (slot 0 the executable).  0, or 13 with sysErr when memory runs
+// out.
+int unix_PrepareSpawnPlan(SpawnPlan* plan, const UnixSpawnRequest* request, char** argv, int detached, int* sysErr);
+// The child's environment into the plan (envp and what it points to): the
+// server's, with the requested entries laid over it (unix_spawn_environment.cpp).
+// 0, or 13 with sysErr when memory runs out.
+int unix_BuildChildEnvironment(SpawnPlan* plan, char** requested, int* sysErr);
 // Releases what the plan holds.  Only once the child has exec'd or ended:
 // until then it runs on the plan's stack and data, in the server's memory.
 void unix_ReleaseSpawnPlan(SpawnPlan* plan);
@@ -35,17 +55,23 @@ void* unix_GrandchildStackTop(const SpawnPlan* plan);
 // signal blocked across the clone.  The pid, or -1 with errno; *pidfd is the
 // child's pidfd, made by the clone itself, or -1 where the kernel has none.
 int unix_CloneChild(SpawnPlan* plan, int (*fn)(void*), int* pidfd);
-// The result code of a failed unix_CloneChild, from its errno.
-int unix_CloneFailure(int err);
+// Waits for our child to end and reaps it (through its pidfd where it has
+// one); returns at once when somebody else has reaped it.
+void unix_AwaitChild(int pid, int pidfd);
+
+// What a spawn leaves behind (unix_abandoned_children.cpp).
+//
+// A spawn that changes the child's user or group is counted from the plan's
+// preparation until its child has exec'd or ended; the last one puts the
+// server's dumpable flag back.  unix_EndCredentialChange clears the mark.
+void unix_BeginCredentialChange(SpawnPlan* plan);
+void unix_EndCredentialChange(int* changesCredentials);
 
 // Kills our child with SIGKILL and reaps it within waitMs milliseconds,
 // through its pidfd where it has one: false when it has not ended by then
 // (it is then still our child).  A child that somebody else reaped has
 // ended.
 bool unix_KillAndReap(int pid, int pidfd, int waitMs);
-// Waits for our child to end and reaps it (through its pidfd where it has
-// one); returns at once when somebody else has reaped it.
-void unix_AwaitChild(int pid, int pidfd);
 
 // Hands over a child of a failed spawn that did not end after its kill (our
 // child by pid, or a grandchild by its pidfd, or neither when it is not
