@@ -39,8 +39,12 @@ final class ChildJvm {
   static Result run(
       List<String> wrapper, String classPath, Map<String, String> changes, String... args) {
     List<String> command = new ArrayList<>(wrapper);
-    command.addAll(List.of(JAVA, "-cp", classPath, "-Djava.library.path=" + LIB_DIR,
-        "-Dqor.test.bindir=" + BIN_DIR, ChildMain.class.getName()));
+    // No performance-data file: a JVM in a private pid namespace would share
+    // /tmp/hsperfdata_<user>/<pid> with any other JVM of the same pid in
+    // another namespace, and print a warning into the output under test.
+    command.addAll(
+        List.of(JAVA, "-XX:-UsePerfData", "-cp", classPath, "-Djava.library.path=" + LIB_DIR,
+            "-Dqor.test.bindir=" + BIN_DIR, ChildMain.class.getName()));
     command.addAll(List.of(args));
     Map<String, String> env = new HashMap<>();
     for (String name : System.getenv().keySet()) {
