@@ -1,7 +1,7 @@
 // Children started as another user or group: the server keeps its own
 // state, and large account entries are found.  These need root.
 #include "procctl/process_error.h"
-#include "procctl/test/spawn_test_support.h"
+#include "procctl/unix/test/spawn_test_support.h"
 
 #include <gtest/gtest.h>
 

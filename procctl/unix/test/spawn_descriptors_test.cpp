@@ -1,6 +1,6 @@
 // A spawn from a server with many descriptors open, and with none left.
 #include "procctl/process_error.h"
-#include "procctl/test/spawn_test_support.h"
+#include "procctl/unix/test/spawn_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The environment a child gets: the merge of the requested entries over the
 // server's, its cost, and the server's environment as it was at create time.
 #include "procctl/process_error.h"
-#include "procctl/test/spawn_test_support.h"
+#include "procctl/unix/test/spawn_test_support.h"
 #include "procctl/unix/unix_spawn_plan.h"
 
 #include <gtest/gtest.h>
