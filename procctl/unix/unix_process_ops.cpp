@@ -200,17 +200,20 @@ int signalProcess(UnixProcessRecord* record, int sig)
     return signalLocked(record, sig);
 }
 
-// Milliseconds a record waits for the exit status of a process that has
+// Milliseconds getExitCode waits for the exit status of a process that has
 // ended to appear behind its pidfd: the kernel puts it there when the
 // process is reaped, which whoever reaps it (init, another library's
-// waitpid) may still be doing.
+// waitpid) may still be doing.  A wait or a ping that sees the end only
+// looks once: the end is what they report, and an init that is slow to reap
+// must not delay it.
 static constexpr int EXIT_INFO_WAIT_MS = 500;
 
 // Reads the exit status of a process that this record does not reap: from
 // the zombie itself, without reaping it, while it is a child of ours that
 // somebody else here reaps (another record, a released one's later reap);
-// else from its pidfd, once it has been reaped.  Under the state lock.
-void learnExitCode(UnixProcessRecord* record)
+// else from its pidfd, once it has been reaped, waiting up to waitMs for
+// that.  Under the state lock.
+void learnExitCode(UnixProcessRecord* record, int waitMs)
 {
     if (record->exitKnown != 0 || record->pidfd < 0) {
         return;
@@ -224,7 +227,7 @@ void learnExitCode(UnixProcessRecord* record)
     if (unix_ExitInfoAvailable() == 0) {
         return;
     }
-    for (long long deadline = nowMs() + EXIT_INFO_WAIT_MS;;) {
+    for (long long deadline = nowMs() + waitMs;;) {
         unix_pidfd_info info{};
         info.mask = UNIX_PIDFD_INFO_EXIT;
         if (ioctl(record->pidfd, UNIX_PIDFD_GET_INFO, &info) == 0 && (info.mask & UNIX_PIDFD_INFO_EXIT) != 0) {
@@ -324,7 +327,7 @@ int lookLocked(UnixProcessRecord* record, int* sysErr)
     if (ended) {
         record->state = 0;
         if (!reapAdopted(record)) {
-            learnExitCode(record);
+            learnExitCode(record, 0);
         }
     } else {
         record->state = 1;
@@ -562,7 +565,7 @@ int unix_ReadExitCode(UnixProcessRecord* record, int* exitCode, int* sysErr)
     StateLock lock(record);
     *sysErr = 0;
     if (record->state == 0) {
-        learnExitCode(record);
+        learnExitCode(record, EXIT_INFO_WAIT_MS);
     }
     *exitCode = record->exitCode;
     // A record that has no process (its pid is 0) has no status to lose.
