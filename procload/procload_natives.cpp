@@ -111,6 +111,23 @@ JNIEXPORT jintArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetPr
     return result;
 }
 
+// A long[] of the platform's answer, or null with the out-of-memory report.
+template <jsize size>
+static jlongArray answerLongs(JNIEnv* env, const char* label, const char* oomText, void (*answer)(jlong*))
+{
+    jlongArray result = env->NewLongArray(size);
+    if (result == nullptr) {
+        outOfMemory(env, label, oomText);
+        logEnterExit(label, "EXIT");
+        return nullptr;
+    }
+    jlong values[size];
+    answer(values);
+    env->SetLongArrayRegion(result, 0, size, values);
+    logEnterExit(label, "EXIT");
+    return result;
+}
+
 static jdouble sampleOne(const char* label, void (*sample)(int32_t, const int32_t*, double*), jint processId)
 {
     PROCLOAD_DEBUG("%s %s %s %d\n", label, "ENTER - processID=", processId);
@@ -183,17 +200,7 @@ JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetH
 {
     static const char* const label = PROCLOAD_PREFIX "nativeGetHardwareInfoStatic";
     PROCLOAD_DEBUG("%s %s %s \n", label, "ENTER - ");
-    jlongArray result = env->NewLongArray(HARDWARE_INFO_STATIC_SIZE);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory si_a");
-        logEnterExit(label, "EXIT");
-        return nullptr;
-    }
-    jlong answer[HARDWARE_INFO_STATIC_SIZE];
-    answerHardwareInfoStatic(answer);
-    env->SetLongArrayRegion(result, 0, HARDWARE_INFO_STATIC_SIZE, answer);
-    logEnterExit(label, "EXIT");
-    return result;
+    return answerLongs<HARDWARE_INFO_STATIC_SIZE>(env, label, "out of memory si_a", answerHardwareInfoStatic);
 }
 
 JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetHardwareInfoDynamic(JNIEnv* env,
@@ -230,15 +237,5 @@ JNIEXPORT jlongArray JNICALL Java_com_qor_vt_mr_rlm_procload_ProcLoad_nativeGetC
 {
     static const char* const label = PROCLOAD_PREFIX "nativeGetContainerInfo";
     logEnterExit(label, "ENTER");
-    jlongArray result = env->NewLongArray(CONTAINER_INFO_SIZE);
-    if (result == nullptr) {
-        outOfMemory(env, label, "out of memory ci_a");
-        logEnterExit(label, "EXIT");
-        return nullptr;
-    }
-    jlong answer[CONTAINER_INFO_SIZE];
-    answerContainerInfo(answer);
-    env->SetLongArrayRegion(result, 0, CONTAINER_INFO_SIZE, answer);
-    logEnterExit(label, "EXIT");
-    return result;
+    return answerLongs<CONTAINER_INFO_SIZE>(env, label, "out of memory ci_a", answerContainerInfo);
 }
