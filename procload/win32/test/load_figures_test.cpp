@@ -110,6 +110,9 @@ TEST_F(LoadFigures, ProcessesThatDoNotRunAnswerZero)
     ASSERT_EQ(WaitForSingleObject(ended.process(), 10000), WAIT_OBJECT_0);
     Target running("ready busy 2000 serve");
     ASSERT_TRUE(running.ready());
+    // CPU time is charged by clock ticks: right after "ready" the busy
+    // process may not have been charged one yet, and would read 0.
+    Sleep(300);
     // The ended process is still held open here, and its times can be read.
     ASSERT_NE(timesOf(GetProcessTimes, ended.process()).creation, 0U);
     const std::vector<int32_t> ids = {ended.id(), 0, -1, 0x7FFFFFFF, running.id()};
